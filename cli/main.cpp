@@ -1,0 +1,61 @@
+// krvo: the headless companion of KRVO Log Viewer.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "cli/DataDir.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: krvo SUBCOMMAND [options] [arguments]\n"
+    "subcommands:\n"
+    "  info     read the meter's clock and identity\n"
+    "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
+
+struct Command {
+  const char* name;
+  int (*run)(int, char**);
+  const char* const* usage;
+};
+
+const Command kCommands[] = {
+    {"info", CmdInfo, &kInfoUsage},
+};
+
+}  // namespace
+
+void ApplyDataDir(const CliArgs& args) {
+  if (auto dir = args.Value("--data-dir")) {
+    if (dir->empty()) throw UsageError{"--data-dir needs a folder"};
+    setenv("KRVO_DATA_DIR", dir->c_str(), 1);
+  }
+}
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string sub = argv[1];
+  if (sub == "--help" || sub == "-h" || sub == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  for (const Command& c : kCommands) {
+    if (sub != c.name) continue;
+    try {
+      return c.run(argc, argv);
+    } catch (const UsageError& e) {
+      std::fprintf(stderr, "krvo %s: %s\n%s", c.name, e.Message.c_str(), *c.usage);
+      return 2;
+    }
+  }
+  std::fprintf(stderr, "krvo: unknown subcommand '%s'\n%s", sub.c_str(), kUsage);
+  return 2;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Text helpers: the meter's single-byte names as UTF-8, and trimming.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// One Windows-1252 byte as UTF-8 (bytes the code page leaves undefined map
+// to the C1 control of the same value).
+void AppendWindows1252(std::string& out, uint8_t byte);
+std::string Windows1252ToUtf8(std::string_view bytes);
+bool IsValidUtf8(std::string_view text);
+
+// A name field from the meter: every byte that is not 0 is one character
+// (a 0 byte is skipped, not a terminator), then trimmed.
+std::string DecodeNameField(const uint8_t* bytes, size_t count);
+
+// Removes blanks and control characters (every byte up to 0x20) from both ends.
+std::string Trim(std::string_view text);

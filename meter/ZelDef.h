@@ -1,0 +1,62 @@
+#pragma once
+// The program's model of one KRVO meter: its register map, the register read
+// cycle over the main window's transport, and the device identity.
+#include <cstdint>
+#include <string>
+
+#include "link/ModbusProtocolClass.h"
+#include "link/TcpClientClass.h"
+#include "meter/DisplayFormat.h"
+#include "meter/MemoLines.h"
+
+struct TDeviceInfo {
+  uint16_t FirmwareVersion = 0;  // MMmmpp: 10203 is V1.02.03
+  uint16_t ModbusVersion = 0;    // tenths
+  uint16_t WebVersion = 0;       // tenths
+  uint16_t FirmwareYear = 0;     // minus 2000
+  uint16_t FirmwareMonth = 0;
+  uint16_t FirmwareDay = 0;
+  uint32_t SerialNumber = 0;
+};
+
+// Register map (function code 3, unit address 1).
+namespace MeterMap {
+constexpr uint8_t kUnitAddress = 1;
+constexpr uint8_t kReadHolding = 3;
+constexpr uint16_t kClockStart = 9000;
+constexpr uint16_t kClockCount = 4;
+constexpr uint16_t kIdentityStart = 9800;
+constexpr uint16_t kIdentityCount = 44;
+}  // namespace MeterMap
+
+class CZELMeterObj {
+ public:
+  CZELMeterObj(CSocketClientComm& comm, CMemoLines& memo);
+  ~CZELMeterObj();
+  CZELMeterObj(const CZELMeterObj&) = delete;
+  CZELMeterObj& operator=(const CZELMeterObj&) = delete;
+
+  // One request/reply exchange. On true, reply holds the RTU reply: address,
+  // function code, byte count, register data from byte 3, CRC.
+  bool ReadRegisters(uint8_t funcCode, uint16_t start, TModbusBuffer& reply, uint16_t count);
+  // Reads clock and identity into the memo's three lines, then the names.
+  // Throws EConvertError for a clock or firmware date that does not exist.
+  bool ReadDeviceInfo();
+  bool ReadPanelNames();
+
+  const TDeviceInfo& DeviceInfo() const { return FDeviceInfo; }
+  CModbusProtocol& Protocol() { return *FProtocol; }
+
+ private:
+  void SendFrame(const uint8_t* request, int length);
+  int ReceiveFrame(uint8_t* dest, int capacity, uint8_t expectedDataBytes, uint8_t funcCode);
+  void ClearLinkBuffers();
+
+  int32_t FramingMode = 1;
+  CModbusProtocol* FProtocol = nullptr;
+  TModbusBuffer RequestBuffer{};
+  TModbusBuffer ReplyBuffer{};
+  TDeviceInfo FDeviceInfo;
+  CSocketClientComm& FComm;
+  CMemoLines& FMemo;
+};

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test. Pass --sanitize to run
+# them under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+scripts/build.sh "$@"
+dir=build
+[ "${1:-}" = "--sanitize" ] && dir=build-asan
+cd "$dir"
+export LC_ALL=C
+exec ctest --output-on-failure -j 2 --timeout 300

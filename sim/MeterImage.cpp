@@ -1,0 +1,44 @@
+#include "sim/MeterImage.h"
+
+#include <ctime>
+#include <sys/time.h>
+
+void MeterImage::SetU32(uint16_t reg, uint32_t value) {
+  regs_[reg] = static_cast<uint16_t>(value >> 16);
+  regs_[static_cast<uint16_t>(reg + 1)] = static_cast<uint16_t>(value & 0xFFFF);
+}
+
+void MeterImage::SetText(uint16_t reg, const std::string& text, int regs) {
+  for (int r = 0; r < regs; ++r) {
+    const size_t i = 2 * static_cast<size_t>(r);
+    const uint8_t hi = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+    const uint8_t lo = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
+    regs_[static_cast<uint16_t>(reg + r)] = static_cast<uint16_t>((hi << 8) | lo);
+  }
+}
+
+void MeterImage::LoadIdentity(const SimIdentity& id) {
+  SetText(9800, id.Model, 20);
+  SetU16(9820, id.FirmwareVersion);
+  SetU16(9821, id.ModbusVersion);
+  SetU16(9822, static_cast<uint16_t>(id.FirmwareYear - 2000));
+  SetU16(9823, static_cast<uint16_t>(id.FirmwareMonth));
+  SetU16(9824, static_cast<uint16_t>(id.FirmwareDay));
+  SetU32(9825, id.SerialNumber);
+  // 9827-9838 and 9840-9843 are reserved; a real meter leaves them non-zero at times.
+  for (uint16_t r = 9827; r <= 9838; ++r) SetU16(r, 0xFFFF);
+  SetU16(9839, id.WebVersion);
+  UpdateClock();
+}
+
+void MeterImage::UpdateClock() {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  tm local{};
+  localtime_r(&tv.tv_sec, &local);
+  const int year = local.tm_year + 1900 - 2000;
+  SetU16(9000, static_cast<uint16_t>(((year & 0xFF) << 8) | (local.tm_mon + 1)));
+  SetU16(9001, static_cast<uint16_t>((local.tm_mday << 8) | local.tm_hour));
+  SetU16(9002, static_cast<uint16_t>((local.tm_min << 8) | (local.tm_sec > 59 ? 59 : local.tm_sec)));
+  SetU16(9003, static_cast<uint16_t>(tv.tv_usec / 1000));
+}

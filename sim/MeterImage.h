@@ -1,0 +1,25 @@
+#pragma once
+// The simulated meter's holding registers, encoded here independently of the
+// client's decoders.
+#include <cstdint>
+#include <string>
+
+#include "sim/SimOptions.h"
+
+class MeterImage {
+ public:
+  // regs points at 65536 registers owned by the caller.
+  explicit MeterImage(uint16_t* regs) : regs_(regs) {}
+
+  void LoadIdentity(const SimIdentity& id);
+  // Writes the current local time (milliseconds included) into the clock block.
+  void UpdateClock();
+
+  void SetU16(uint16_t reg, uint16_t value) { regs_[reg] = value; }
+  void SetU32(uint16_t reg, uint32_t value);  // high word first
+  // Bytes of text, first character in the high byte, zero-padded to `regs` registers.
+  void SetText(uint16_t reg, const std::string& text, int regs);
+
+ private:
+  uint16_t* regs_;
+};
