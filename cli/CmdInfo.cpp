@@ -1,10 +1,9 @@
 #include <cstdio>
-#include <exception>
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
-#include "meter/ZelDef.h"
+#include "cli/MeterSession.h"
 
 const char* const kInfoUsage =
     "usage: krvo info --host HOST [--port N] [--data-dir DIR]\n"
@@ -21,26 +20,7 @@ int CmdInfo(int argc, char** argv) {
   const int port = args.Port("--port", 502);
   ApplyDataDir(args);
 
-  CSocketClientComm comm(host, std::to_string(port));
-  if (comm.openport() != 1) {
-    std::fprintf(stderr, "Can not to Connect with KRVO.\n");
-    return 1;
-  }
-  CStringListMemo memo;
-  CZELMeterObj meter(comm, memo);
-  bool ok = false;
-  std::string error = "Read Device infomation fail.";
-  try {
-    ok = meter.ReadDeviceInfo();
-  } catch (const std::exception& e) {
-    error = e.what();
-  }
-  comm.closeport();
-  for (const std::string& line : memo.Lines) std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-  if (!ok) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
-  return 0;
+  MeterSession session(host, port);
+  if (!session.Open()) return 1;
+  return session.ReadDeviceInfo(true) ? 0 : 1;
 }

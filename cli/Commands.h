@@ -1,6 +1,12 @@
 #pragma once
 // krvo's subcommands; each returns the process exit code
-// (0 success, 1 failure, 2 usage error, thrown as UsageError).
+// (0 success, 1 failure; usage errors are thrown as UsageError).
 int CmdInfo(int argc, char** argv);
+int CmdSetup(int argc, char** argv);
+int CmdShow(int argc, char** argv);
+int CmdKeyName(int argc, char** argv);
 
 extern const char* const kInfoUsage;
+extern const char* const kSetupUsage;
+extern const char* const kShowUsage;
+extern const char* const kKeyNameUsage;

@@ -15,6 +15,9 @@ const char* const kUsage =
     "usage: krvo SUBCOMMAND [options] [arguments]\n"
     "subcommands:\n"
     "  info     read the meter's clock and identity\n"
+    "  setup    read the meter's names and data log setup into DataLogSetup.ini\n"
+    "  show     print the log table of one group of a device's DataLog folder\n"
+    "  keyname  print the column names of parameter key ids\n"
     "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
 
 struct Command {
@@ -25,6 +28,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", CmdInfo, &kInfoUsage},
+    {"setup", CmdSetup, &kSetupUsage},
+    {"show", CmdShow, &kShowUsage},
+    {"keyname", CmdKeyName, &kKeyNameUsage},
 };
 
 }  // namespace

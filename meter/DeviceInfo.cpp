@@ -69,7 +69,3 @@ bool CZELMeterObj::ReadDeviceInfo() {
   return true;
 }
 
-bool CZELMeterObj::ReadPanelNames() {
-  // The names are read by the names layer; until it is in place there is nothing to read.
-  return true;
-}

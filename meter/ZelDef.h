@@ -2,12 +2,15 @@
 // The program's model of one KRVO meter: its register map, the register read
 // cycle over the main window's transport, and the device identity.
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "link/ModbusProtocolClass.h"
 #include "link/TcpClientClass.h"
 #include "meter/DisplayFormat.h"
+#include "meter/KeyCatalogue.h"
 #include "meter/MemoLines.h"
+#include "meter/MeterState.h"
 
 struct TDeviceInfo {
   uint16_t FirmwareVersion = 0;  // MMmmpp: 10203 is V1.02.03
@@ -27,7 +30,30 @@ constexpr uint16_t kClockStart = 9000;
 constexpr uint16_t kClockCount = 4;
 constexpr uint16_t kIdentityStart = 9800;
 constexpr uint16_t kIdentityCount = 44;
+constexpr uint16_t kSetupStart = 8250;  // + 71 x group
+constexpr uint16_t kSetupCount = 71;
+constexpr uint16_t kNamesStart = 6050;
+constexpr uint16_t kNamesCount = 60;
+constexpr uint16_t kBranchStart = 50000;  // + 120 x block
+constexpr uint16_t kBranchBlockCount = 120;
+constexpr int kBranchBlocks = 14;
+constexpr int kNameBytes = 40;
 }  // namespace MeterMap
+
+// The setup file in a device's data log folder.
+constexpr const char* kSetupFileName = "DataLogSetup.ini";
+
+// Raised when a .dat file cannot be opened or read.
+class EFOpenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Raised for a group setup that no record layout can follow.
+class EDataLogError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class CZELMeterObj {
  public:
@@ -42,7 +68,21 @@ class CZELMeterObj {
   // Reads clock and identity into the memo's three lines, then the names.
   // Throws EConvertError for a clock or firmware date that does not exist.
   bool ReadDeviceInfo();
+  // Names of device, mains and branches into PanelNames; saved when all were read.
   bool ReadPanelNames();
+  // The ten group setups into GroupSetups.
+  bool ReadSnapShotSetup();
+
+  // These use only the unit state and files, never the link.
+  static void SaveDataLogSetup();
+  static bool LoadDataLogSetup(const std::string& folder);
+  static void SavePanelNames();
+  static bool LoadPanelNames(const std::string& folder);
+  static std::string GetKeyName(int keyId) { return ::GetKeyName(keyId); }
+  // Appends the records of one .dat file of group (0-9) to LogRecords.
+  static void ReadDataLogFile(int group, const std::string& path);
+  // The setup file at the device path of the current DeviceName.
+  static std::string DevicePath();
 
   const TDeviceInfo& DeviceInfo() const { return FDeviceInfo; }
   CModbusProtocol& Protocol() { return *FProtocol; }

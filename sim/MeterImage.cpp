@@ -42,3 +42,23 @@ void MeterImage::UpdateClock() {
   SetU16(9002, static_cast<uint16_t>((local.tm_min << 8) | (local.tm_sec > 59 ? 59 : local.tm_sec)));
   SetU16(9003, static_cast<uint16_t>(tv.tv_usec / 1000));
 }
+
+void MeterImage::LoadProfile(const SimProfile& p) {
+  for (size_t g = 0; g < p.Groups.size(); ++g) {
+    const SimGroup& group = p.Groups[g];
+    const auto base = static_cast<uint16_t>(8250 + 71 * g);
+    SetU16(base, group.TriggerType);
+    SetU16(static_cast<uint16_t>(base + 1), group.RecordType);
+    SetU16(static_cast<uint16_t>(base + 2), group.RecordNum);
+    SetU32(static_cast<uint16_t>(base + 3), group.IntervalSeconds);
+    SetU16(static_cast<uint16_t>(base + 5), group.TimeOffset);
+    SetU16(static_cast<uint16_t>(base + 6), static_cast<uint16_t>(group.Keys.size()));
+    for (size_t i = 0; i < 64; ++i)
+      SetU16(static_cast<uint16_t>(base + 7 + i), i < group.Keys.size() ? group.Keys[i] : 0);
+  }
+  SetText(6050, p.DeviceName, 20);
+  SetText(6070, p.MainsIName, 20);
+  SetText(6090, p.MainsIIName, 20);
+  for (size_t n = 0; n < p.BranchNames.size(); ++n)
+    SetText(static_cast<uint16_t>(50000 + 20 * n), p.BranchNames[n], 20);
+}

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sim/SimOptions.h"
+#include "sim/SimProfile.h"
 
 class MeterImage {
  public:
@@ -12,6 +13,8 @@ class MeterImage {
   explicit MeterImage(uint16_t* regs) : regs_(regs) {}
 
   void LoadIdentity(const SimIdentity& id);
+  // Setup blocks of the ten groups (8250 + 71 x g) and the names (6050, 50000 + 20 x (n - 1)).
+  void LoadProfile(const SimProfile& profile);
   // Writes the current local time (milliseconds included) into the clock block.
   void UpdateClock();
 

@@ -48,7 +48,7 @@ void ModbusServer::SendOwnReply(int fd, const uint8_t* q) {
   const uint16_t start = static_cast<uint16_t>((q[8] << 8) | q[9]);
   const uint16_t count = static_cast<uint16_t>((q[10] << 8) | q[11]);
   r = {static_cast<uint8_t>(tid >> 8), static_cast<uint8_t>(tid & 0xFF), 0, 0, 0, 0, unit};
-  if (faults_.Exception || fc != 3 || count == 0 || count > 125 ||
+  if (faults_.Exception || faults_.FailStarts.count(start) != 0 || fc != 3 || count == 0 || count > 125 ||
       start + count > mapping_->nb_registers) {
     r.push_back(static_cast<uint8_t>(fc | 0x80));
     r.push_back(0x02);  // illegal data address
@@ -79,7 +79,9 @@ bool ModbusServer::Serve(int fd, void (*cb)(void*), void* arg) {
   if (faults_.CloseAfter >= 0 && requests_ > faults_.CloseAfter) return false;
   cb(arg);
   if (faults_.DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(faults_.DelayMs));
-  if (faults_.WrongTid || faults_.Exception || faults_.CutAfter >= 0) {
+  const int start = rc >= 10 ? (query[8] << 8) | query[9] : -1;
+  if (faults_.WrongTid || faults_.Exception || faults_.CutAfter >= 0 ||
+      faults_.FailStarts.count(start) != 0) {
     if (rc >= 12) SendOwnReply(fd, query);
     return true;
   }

@@ -29,13 +29,55 @@ const char* SimUsage() {
          "  --web-version N        web pages version in tenths\n"
          "  --firmware-date Y-M-D  firmware date (values are sent as given)\n"
          "  --serial N             serial number\n"
+         "meter:\n"
+         "  --device-name TEXT     device name (at most 40 bytes; default \"Panel A\")\n"
+         "  --mains1-name TEXT     name of mains input I\n"
+         "  --mains2-name TEXT     name of mains input II\n"
+         "  --branch-name N=TEXT   name of branch circuit N (1-84)\n"
+         "  --group G:SECONDS:IDS  group G (1-10) logs key ids IDS (comma-separated,\n"
+         "                         at most 64, may be empty) every SECONDS\n"
+         "  --data-root DIR        write the DataLog tree into DIR (default: a temporary folder)\n"
+         "  --records N            records per group that logs (default 192)\n"
+         "  --log-start Y-M-D[ H:M] time of the first record (default: logs end now)\n"
+         "  --seed N               seed of the simulated values\n"
          "faults:\n"
          "  --stop-after N         answer nothing after N requests\n"
          "  --close-after N        close the connection on each request after the first N\n"
          "  --wrong-tid            answer with a transaction id one above the request's\n"
          "  --exception            answer every read with an exception reply (0x83)\n"
          "  --cut-after K          send only the first K bytes of every reply\n"
-         "  --delay MS             delay every reply by MS milliseconds\n";
+         "  --delay MS             delay every reply by MS milliseconds\n"
+         "  --fail-start REG       answer reads that start at REG with an exception (repeatable)\n";
+}
+
+bool Text40(const char* v, std::string& out) {
+  if (v == nullptr || std::strlen(v) > 40) return false;
+  out = v;
+  return true;
+}
+
+bool ParseGroup(const char* v, SimProfile& p) {
+  if (v == nullptr) return false;
+  const std::string text = v;
+  const size_t a = text.find(':'), b = text.find(':', a == std::string::npos ? 0 : a + 1);
+  if (a == std::string::npos || b == std::string::npos) return false;
+  long g = 0, seconds = 0;
+  if (!ToLong(text.substr(0, a).c_str(), 1, 10, g) ||
+      !ToLong(text.substr(a + 1, b - a - 1).c_str(), 0, 4294967295L, seconds))
+    return false;
+  SimGroup& group = p.Groups[static_cast<size_t>(g - 1)];
+  group.IntervalSeconds = static_cast<uint32_t>(seconds);
+  group.Keys.clear();
+  size_t at = b + 1;
+  while (at < text.size()) {
+    size_t comma = text.find(',', at);
+    if (comma == std::string::npos) comma = text.size();
+    long id = 0;
+    if (!ToLong(text.substr(at, comma - at).c_str(), 0, 65535, id)) return false;
+    group.Keys.push_back(static_cast<uint16_t>(id));
+    at = comma + 1;
+  }
+  return group.Keys.size() <= 64;
 }
 
 bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
@@ -93,6 +135,41 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
     } else if (a == "--delay") {
       if (!number(0, 600000)) return false;
       o.Faults.DelayMs = n;
+    } else if (a == "--device-name" || a == "--mains1-name" || a == "--mains2-name") {
+      std::string& target = a == "--device-name"   ? o.Profile.DeviceName
+                            : a == "--mains1-name" ? o.Profile.MainsIName
+                                                   : o.Profile.MainsIIName;
+      if (!Text40(v, target)) { error = a + " needs a text of at most 40 bytes"; return false; }
+      ++i;
+    } else if (a == "--branch-name") {
+      const char* eq = v ? std::strchr(v, '=') : nullptr;
+      long n = 0;
+      if (eq == nullptr || !ToLong(std::string(v, eq).c_str(), 1, 84, n) ||
+          !Text40(eq + 1, o.Profile.BranchNames[static_cast<size_t>(n - 1)])) {
+        error = "--branch-name needs N=TEXT with N from 1 to 84";
+        return false;
+      }
+      ++i;
+    } else if (a == "--group") {
+      if (!ParseGroup(v, o.Profile)) { error = "--group needs G:SECONDS:ID,ID,..."; return false; }
+      ++i;
+    } else if (a == "--data-root") {
+      if (v == nullptr || *v == '\0') { error = "--data-root needs a folder"; return false; }
+      o.DataRoot = v;
+      ++i;
+    } else if (a == "--records") {
+      if (!number(0, 2000000)) return false;
+      o.Records = n;
+    } else if (a == "--log-start") {
+      if (v == nullptr) { error = "--log-start needs Y-M-D"; return false; }
+      o.LogStart = v;
+      ++i;
+    } else if (a == "--seed") {
+      if (!number(0, 1000000000)) return false;
+      o.Seed = static_cast<unsigned>(n);
+    } else if (a == "--fail-start") {
+      if (!number(0, 65535)) return false;
+      o.Faults.FailStarts.insert(static_cast<int>(n));
     } else {
       error = "unknown option " + a;
       return false;

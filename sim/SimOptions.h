@@ -1,7 +1,10 @@
 #pragma once
 // Command line of krvo-sim: what the simulated meter holds and which faults it injects.
 #include <cstdint>
+#include <set>
 #include <string>
+
+#include "sim/SimProfile.h"
 
 struct SimIdentity {
   std::string Model = "KRVO-PMC84 Multi-Circuit Meter";
@@ -19,12 +22,18 @@ struct SimFaults {
   bool Exception = false;
   long CutAfter = -1;  // send only the first K bytes of each reply
   long DelayMs = 0;
+  std::set<int> FailStarts;  // reads starting at these registers get an exception reply
 };
 
 struct SimOptions {
   int ModbusPort = 0;  // 0 picks a free port
   SimIdentity Identity;
   SimFaults Faults;
+  SimProfile Profile = BuiltInProfile();
+  std::string DataRoot;  // where the DataLog tree is written; empty = a temporary folder
+  long Records = 192;    // records per group that logs
+  std::string LogStart;  // "Y-M-D" or "Y-M-D H:M"; empty = so that the logs end now
+  unsigned Seed = 1;
 };
 
 // Parses argv; on error returns false with a message in error.

@@ -1,0 +1,98 @@
+#include "meter/DataFolder.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kMaxComponentBytes = 255;
+
+std::string ExecutableFolder() {
+  char buf[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "";
+  std::string exe(buf, static_cast<size_t>(n));
+  const size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? "" : exe.substr(0, slash + 1);
+}
+
+bool Unsafe(unsigned char c) {
+  return c < 0x20 || c == 0x7F || std::strchr("/\\<>:\"|?*", c) != nullptr;
+}
+
+}  // namespace
+
+std::string WithSeparator(const std::string& path) {
+  if (!path.empty() && path.back() == '/') return path;
+  return path + "/";
+}
+
+std::string BaseFolder() {
+  if (const char* d = std::getenv("KRVO_DATA_DIR"); d != nullptr && *d != '\0') {
+    ForceFolders(d);
+    return WithSeparator(d);
+  }
+  const std::string exe = ExecutableFolder();
+  if (!exe.empty() && access(exe.c_str(), W_OK) == 0) return exe;
+  std::string xdg;
+  if (const char* x = std::getenv("XDG_DATA_HOME"); x != nullptr && *x == '/') {
+    xdg = x;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    xdg = std::string(home) + "/.local/share";
+  } else {
+    xdg = "/tmp";
+  }
+  const std::string base = WithSeparator(xdg) + "KRVOLogViewer/";
+  ForceFolders(base);
+  return base;
+}
+
+std::string SafePathComponent(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) out += Unsafe(c) ? '_' : static_cast<char>(c);
+  // ".." anywhere (and a lone ".") could climb out of the base folder.
+  for (size_t at = out.find(".."); at != std::string::npos; at = out.find("..", at))
+    out.replace(at, 2, "__");
+  if (out == ".") out = "_";
+  if (out.size() > kMaxComponentBytes) {
+    size_t cut = kMaxComponentBytes;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);  // never split a UTF-8 character
+  }
+  return out;
+}
+
+std::string DeviceDataLogFolder(const std::string& deviceName) {
+  const std::string device = SafePathComponent(deviceName);
+  return BaseFolder() + (device.empty() ? "" : device + "/") + "DataLog/";
+}
+
+bool ForceFolders(const std::string& path) {
+  std::string part;
+  size_t i = 0;
+  while (i <= path.size()) {
+    const size_t slash = path.find('/', i);
+    const size_t end = slash == std::string::npos ? path.size() : slash;
+    part = path.substr(0, end);
+    if (!part.empty() && !FolderExists(part)) {
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    if (slash == std::string::npos) break;
+    i = slash + 1;
+  }
+  return true;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}

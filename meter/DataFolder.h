@@ -1,0 +1,25 @@
+#pragma once
+// The base folder that holds CommSet.ini and the device folders, and the
+// mapping of untrusted names (from the meter, from listings) to one safe
+// path component inside it.
+#include <string>
+
+// $KRVO_DATA_DIR, else the executable's folder when writable, else
+// $XDG_DATA_HOME/KRVOLogViewer (made on first use). Ends with "/".
+std::string BaseFolder();
+
+// One path component: "/", "\\", "..", control characters and the characters
+// Windows forbids in names become "_"; a name without them is unchanged.
+std::string SafePathComponent(const std::string& name);
+
+// base + safe device name + "/DataLog/": the device's data log folder.
+std::string DeviceDataLogFolder(const std::string& deviceName);
+
+// Makes every missing folder of path, one level at a time; an existing folder
+// is no error. Returns false when a level cannot be made.
+bool ForceFolders(const std::string& path);
+
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+// path with one "/" at its end.
+std::string WithSeparator(const std::string& path);

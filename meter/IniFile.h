@@ -1,0 +1,67 @@
+#pragma once
+// Profile (INI) files with the semantics of the Windows profile functions:
+// section and key names match without regard to case; a written key replaces
+// its value in place, a missing key goes to the end of its section and a
+// missing section to the end of the file; every other line stays as it was.
+// Changes collect in memory and Save() replaces the file atomically, once.
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// "Unable to write to %s" with the file's path.
+class EIniWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class CIniFile {
+ public:
+  // Reads the file; a missing or unreadable file reads as empty.
+  explicit CIniFile(std::string path);
+
+  const std::string& Path() const { return path_; }
+  bool Exists() const { return exists_; }
+
+  // The value of key in section, or fallback when either is missing.
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& fallback) const;
+  // Decimal, or hexadecimal with a 0x prefix; anything else gives fallback.
+  long long ReadInteger(const std::string& section, const std::string& key,
+                        long long fallback) const;
+
+  // Sets a value in memory; CR and LF inside it become blanks so that a
+  // value can never add lines.
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, long long value);
+
+  // True when a write changed the text since it was read or saved.
+  bool Modified() const { return modified_; }
+  // Writes the whole file through a temporary file and a rename. Throws
+  // EIniWriteError when the file cannot be written.
+  void Save();
+
+ private:
+  enum class Kind { Other, Section, Key };
+  struct Line {
+    std::string raw;  // as read (or as written by us), without line end
+    Kind kind = Kind::Other;
+    std::string name;  // section or key name, lower case, for matching
+  };
+  static Line Parse(std::string raw);
+  // Index of the section's header line, or -1.
+  int FindSection(const std::string& section) const;
+  // Index of the key's line within the section starting at header, or -1.
+  int FindKey(int header, const std::string& key) const;
+  // One past the last line that belongs to the section (its last non-blank line + 1).
+  int SectionEnd(int header) const;
+
+  std::string path_;
+  std::vector<Line> lines_;
+  std::string eol_ = "\n";
+  bool exists_ = false;
+  bool modified_ = false;
+};
+
+// Parses a profile integer: optional sign, decimal digits or 0x and hex digits,
+// surrounding blanks allowed. False for anything else.
+bool ParseProfileInteger(const std::string& text, long long& value);
