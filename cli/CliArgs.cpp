@@ -1,5 +1,6 @@
 #include "cli/CliArgs.h"
 
+#include <cctype>
 #include <charconv>
 
 CliArgs::CliArgs(int argc, char** argv, int first, const std::set<std::string>& valueOptions,
@@ -7,7 +8,9 @@ CliArgs::CliArgs(int argc, char** argv, int first, const std::set<std::string>& 
   bool onlyPositional = false;
   for (int i = first; i < argc; ++i) {
     std::string a = argv[i];
-    if (onlyPositional || a.size() < 2 || a[0] != '-') {
+    // "-3" is a negative number, not an option.
+    const bool negativeNumber = a.size() >= 2 && a[0] == '-' && std::isdigit(static_cast<unsigned char>(a[1]));
+    if (onlyPositional || a.size() < 2 || a[0] != '-' || negativeNumber) {
       positional_.push_back(a);
       continue;
     }

@@ -5,11 +5,12 @@ TPanelName PanelNames;
 TLogRecordList LogRecords;
 
 TLogRecord* TLogRecordList::Add() {
-  if (usedInLast_ == kBlockRecords) {
-    blocks_.emplace_back(new TLogRecord[kBlockRecords]);
-    usedInLast_ = 0;
+  if (blocks_.empty() || used_ == kBlockRecords) {
+    if (!blocks_.empty()) ++block_;
+    if (block_ == blocks_.size()) blocks_.emplace_back(new TLogRecord[kBlockRecords]);
+    used_ = 0;
   }
-  TLogRecord* r = &blocks_.back()[usedInLast_++];
+  TLogRecord* r = &blocks_[block_][used_++];
   items_.push_back(r);
   return r;
 }
@@ -21,6 +22,12 @@ void TLogRecordList::Truncate(size_t count) {
 
 void TLogRecordList::Clear() {
   items_.clear();
+  block_ = 0;
+  used_ = 0;
+}
+
+void TLogRecordList::Release() {
+  Clear();
   blocks_.clear();
-  usedInLast_ = kBlockRecords;
+  std::vector<TLogRecord*>().swap(items_);
 }

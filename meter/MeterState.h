@@ -53,14 +53,18 @@ class TLogRecordList {
   TLogRecord* Add();
   // Drops the records from position count on.
   void Truncate(size_t count);
+  // Empties the list. The storage blocks are kept for the next records
+  // (the window reloads groups often); Release gives them back.
   void Clear();
+  void Release();
   std::vector<TLogRecord*>& Items() { return items_; }
   const std::vector<TLogRecord*>& Items() const { return items_; }
 
  private:
   static constexpr size_t kBlockRecords = 4096;
   std::vector<std::unique_ptr<TLogRecord[]>> blocks_;
-  size_t usedInLast_ = kBlockRecords;
+  size_t block_ = 0;  // the block being filled
+  size_t used_ = 0;   // records used in it
   std::vector<TLogRecord*> items_;
 };
 

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
+
+#include "meter/ZelDef.h"
+#include "tests/support/Process.h"
+
+namespace {
+
+// Bytes of one record: values little-endian, then the six time bytes.
+std::vector<uint8_t> Record(const std::vector<int32_t>& raw, std::array<uint8_t, 6> time) {
+  std::vector<uint8_t> out;
+  for (int32_t v : raw) {
+    const auto u = static_cast<uint32_t>(v);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(u >> (8 * i)));
+  }
+  out.insert(out.end(), time.begin(), time.end());
+  return out;
+}
+
+std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+void SetGroup(int g, std::vector<uint16_t> keys) {
+  GroupSetups = {};
+  GroupSetups[static_cast<size_t>(g)].KeyNum = static_cast<uint16_t>(keys.size());
+  for (size_t i = 0; i < keys.size() && i < 64; ++i) GroupSetups[static_cast<size_t>(g)].keyArr[i] = keys[i];
+}
+
+struct DatFile : ::testing::Test {
+  TempDir dir;
+  void SetUp() override { LogRecords.Clear(); }
+  void TearDown() override { LogRecords.Clear(); }
+};
+
+}  // namespace
+
+TEST_F(DatFile, ScalingNoValueAndTimeBytes) {
+  SetGroup(3, {1, 10, 0, 205, 204, 2010, 9999});
+  auto bytes = Record({22000, 5000, 7, 456, 987, -15, -2147483647 - 1}, {26, 12, 7, 23, 59, 58});
+  const std::string path = WriteFile(dir.Path() + "/a.dat", bytes);
+  CZELMeterObj::ReadDataLogFile(3, path);
+  ASSERT_EQ(LogRecords.Count(), 1u);
+  const TLogRecord& r = *LogRecords[0];
+  EXPECT_EQ(r.Values[0], 220.0);
+  EXPECT_EQ(r.Values[1], 5.0);
+  EXPECT_EQ(r.Values[2], -2147483648.0);  // key 0: no value, whatever the file holds
+  EXPECT_EQ(r.Values[3], 456 / 10.0);
+  EXPECT_EQ(r.Values[4], 987 / 1000.0);
+  EXPECT_EQ(r.Values[5], -1.5);
+  EXPECT_EQ(r.Values[6], -2147483648.0);  // divisor 1
+  for (int j = 7; j < kMaxKeys; ++j) ASSERT_EQ(r.Values[j], 0.0);
+  EXPECT_EQ(r.Stamp.wYear, 2026);
+  EXPECT_EQ(r.Stamp.wMonth, 12);
+  EXPECT_EQ(r.Stamp.wDayOfWeek, 0);
+  EXPECT_EQ(r.Stamp.wDay, 7);
+  EXPECT_EQ(r.Stamp.wHour, 23);
+  EXPECT_EQ(r.Stamp.wMinute, 59);
+  EXPECT_EQ(r.Stamp.wSecond, 58);
+  EXPECT_EQ(r.Stamp.wMilliseconds, 0);
+}
+
+TEST_F(DatFile, WholeRecordsOnlyAndFilesAppendInOrder) {
+  SetGroup(0, {1, 2});
+  std::vector<uint8_t> bytes = Record({100, 200}, {26, 1, 1, 0, 0, 0});
+  auto second = Record({300, 400}, {26, 1, 1, 0, 15, 0});
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  bytes.push_back(0xAB);  // 29 bytes: the last one is no record
+  const std::string a = WriteFile(dir.Path() + "/a.dat", bytes);
+  const std::string b = WriteFile(dir.Path() + "/b.dat", Record({500, 600}, {27, 2, 3, 4, 5, 6}));
+  const std::string tiny = WriteFile(dir.Path() + "/tiny.dat", std::vector<uint8_t>(13, 1));
+  CZELMeterObj::ReadDataLogFile(0, a);
+  ASSERT_EQ(LogRecords.Count(), 2u);
+  CZELMeterObj::ReadDataLogFile(0, tiny);
+  EXPECT_EQ(LogRecords.Count(), 2u);
+  CZELMeterObj::ReadDataLogFile(0, b);
+  ASSERT_EQ(LogRecords.Count(), 3u);
+  EXPECT_EQ(LogRecords[0]->Values[0], 1.0);
+  EXPECT_EQ(LogRecords[1]->Values[1], 4.0);
+  EXPECT_EQ(LogRecords[1]->Stamp.wMinute, 15);
+  EXPECT_EQ(LogRecords[2]->Values[0], 5.0);
+  EXPECT_EQ(LogRecords[2]->Stamp.wYear, 2027);
+}
+
+TEST_F(DatFile, ManyRecordsAcrossReadChunksAndArenaBlocks) {
+  SetGroup(1, {10});
+  std::vector<uint8_t> bytes;
+  const int n = 150000;  // 1.5 MB: several read chunks and arena blocks
+  for (int i = 0; i < n; ++i) {
+    auto r = Record({i}, {26, 1, 1, static_cast<uint8_t>(i % 24), 0, 0});
+    bytes.insert(bytes.end(), r.begin(), r.end());
+  }
+  CZELMeterObj::ReadDataLogFile(1, WriteFile(dir.Path() + "/big.dat", bytes));
+  ASSERT_EQ(LogRecords.Count(), static_cast<size_t>(n));
+  for (int i = 0; i < n; i += 997) {
+    ASSERT_EQ(LogRecords[static_cast<size_t>(i)]->Values[0], i / 1000.0) << i;
+    ASSERT_EQ(LogRecords[static_cast<size_t>(i)]->Stamp.wHour, i % 24) << i;
+  }
+  EXPECT_EQ(LogRecords[n - 1]->Values[0], (n - 1) / 1000.0);
+}
+
+TEST_F(DatFile, FailuresLeaveTheListAsItWas) {
+  SetGroup(2, {});
+  // KeyNum 0: the file is not even opened.
+  CZELMeterObj::ReadDataLogFile(2, dir.Path() + "/missing.dat");
+  EXPECT_EQ(LogRecords.Count(), 0u);
+
+  SetGroup(2, {1});
+  WriteFile(dir.Path() + "/one.dat", Record({1}, {26, 1, 1, 0, 0, 0}));
+  CZELMeterObj::ReadDataLogFile(2, dir.Path() + "/one.dat");
+  try {
+    CZELMeterObj::ReadDataLogFile(2, dir.Path() + "/missing.dat");
+    FAIL() << "no error";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + dir.Path() + "/missing.dat\". No such file or directory");
+  }
+  EXPECT_EQ(LogRecords.Count(), 1u);
+
+  // Another program holding the file keeps us out, with a reason.
+  const std::string held = WriteFile(dir.Path() + "/held.dat", Record({1}, {26, 1, 1, 0, 0, 0}));
+  const int fd = open(held.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  EXPECT_THROW(CZELMeterObj::ReadDataLogFile(2, held), EFOpenError);
+  close(fd);
+  CZELMeterObj::ReadDataLogFile(2, held);
+  EXPECT_EQ(LogRecords.Count(), 2u);
+
+  // More keys than a record holds: refused, nothing written past the 64 slots.
+  GroupSetups[2].KeyNum = 65;
+  try {
+    CZELMeterObj::ReadDataLogFile(2, held);
+    FAIL() << "no error";
+  } catch (const EDataLogError& e) {
+    EXPECT_NE(std::string(e.what()).find("65 keys"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(LogRecords.Count(), 2u);
+  EXPECT_THROW(CZELMeterObj::ReadDataLogFile(2, dir.Path()), std::exception);  // a folder
+}
