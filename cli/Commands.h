@@ -5,8 +5,12 @@ int CmdInfo(int argc, char** argv);
 int CmdSetup(int argc, char** argv);
 int CmdShow(int argc, char** argv);
 int CmdKeyName(int argc, char** argv);
+int CmdLs(int argc, char** argv);
+int CmdGet(int argc, char** argv);
 
 extern const char* const kInfoUsage;
 extern const char* const kSetupUsage;
 extern const char* const kShowUsage;
 extern const char* const kKeyNameUsage;
+extern const char* const kLsUsage;
+extern const char* const kGetUsage;

@@ -18,6 +18,8 @@ const char* const kUsage =
     "  setup    read the meter's names and data log setup into DataLogSetup.ini\n"
     "  show     print the log table of one group of a device's DataLog folder\n"
     "  keyname  print the column names of parameter key ids\n"
+    "  ls       list a folder of the meter's FTP server\n"
+    "  get      fetch one file from the meter's FTP server\n"
     "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
 
 struct Command {
@@ -31,6 +33,8 @@ const Command kCommands[] = {
     {"setup", CmdSetup, &kSetupUsage},
     {"show", CmdShow, &kShowUsage},
     {"keyname", CmdKeyName, &kKeyNameUsage},
+    {"ls", CmdLs, &kLsUsage},
+    {"get", CmdGet, &kGetUsage},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "sim/SimOptions.h"
 
+#include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +42,18 @@ const char* SimUsage() {
          "  --records N            records per group that logs (default 192)\n"
          "  --log-start Y-M-D[ H:M] time of the first record (default: logs end now)\n"
          "  --seed N               seed of the simulated values\n"
+         "ftp:\n"
+         "  --ftp-port N           FTP port on 127.0.0.1 (0 = any free port, the default; -1 = none)\n"
+         "  --ftp-list STYLE       listing style: unix (default), dos, nogroup\n"
+         "  --ftp-greeting CODE    greet with CODE instead of 220, then close\n"
+         "  --ftp-refuse-login     answer USER and PASS with 530\n"
+         "  --ftp-user-230         log in at USER, without PASS\n"
+         "  --ftp-426-after N      end each transfer with 426 after N bytes\n"
+         "  --ftp-stall-after N    stall each data connection after N bytes\n"
+         "  --ftp-close-during-transfer  close the control connection mid-transfer\n"
+         "  --ftp-hold-reply CMD   answer CMD (e.g. LIST) only after 11 s\n"
+         "  --ftp-early-226        send 150 and 226 in one write before the data\n"
+         "  --ftp-pasv-host ADDR   the address that PASV replies name\n"
          "faults:\n"
          "  --stop-after N         answer nothing after N requests\n"
          "  --close-after N        close the connection on each request after the first N\n"
@@ -167,6 +181,43 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
     } else if (a == "--seed") {
       if (!number(0, 1000000000)) return false;
       o.Seed = static_cast<unsigned>(n);
+    } else if (a == "--ftp-port") {
+      if (!number(-1, 65535)) return false;
+      o.Ftp.Port = static_cast<int>(n);
+    } else if (a == "--ftp-list") {
+      if (v == nullptr || (std::strcmp(v, "unix") && std::strcmp(v, "dos") && std::strcmp(v, "nogroup"))) {
+        error = "--ftp-list needs unix, dos or nogroup";
+        return false;
+      }
+      o.Ftp.ListStyle = v;
+      ++i;
+    } else if (a == "--ftp-greeting") {
+      if (!number(100, 599)) return false;
+      o.Ftp.GreetingCode = static_cast<int>(n);
+    } else if (a == "--ftp-refuse-login") {
+      o.Ftp.RefuseLogin = true;
+    } else if (a == "--ftp-user-230") {
+      o.Ftp.UserLogsIn = true;
+    } else if (a == "--ftp-426-after") {
+      if (!number(0, 1L << 40)) return false;
+      o.Ftp.AbortAfter = n;
+    } else if (a == "--ftp-stall-after") {
+      if (!number(0, 1L << 40)) return false;
+      o.Ftp.StallAfter = n;
+    } else if (a == "--ftp-close-during-transfer") {
+      o.Ftp.CloseDuringTransfer = true;
+    } else if (a == "--ftp-hold-reply") {
+      if (v == nullptr || *v == '\0') { error = "--ftp-hold-reply needs a command"; return false; }
+      o.Ftp.HoldCommand = v;
+      for (char& c : o.Ftp.HoldCommand) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      ++i;
+    } else if (a == "--ftp-early-226") {
+      o.Ftp.Early226 = true;
+    } else if (a == "--ftp-pasv-host") {
+      in_addr addr{};
+      if (v == nullptr || inet_pton(AF_INET, v, &addr) != 1) { error = "--ftp-pasv-host needs an IPv4 address"; return false; }
+      o.Ftp.PasvHost = v;
+      ++i;
     } else if (a == "--fail-start") {
       if (!number(0, 65535)) return false;
       o.Faults.FailStarts.insert(static_cast<int>(n));

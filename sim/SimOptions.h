@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "sim/FtpOptions.h"
 #include "sim/SimProfile.h"
 
 struct SimIdentity {
@@ -29,6 +30,7 @@ struct SimOptions {
   int ModbusPort = 0;  // 0 picks a free port
   SimIdentity Identity;
   SimFaults Faults;
+  SimFtpOptions Ftp;
   SimProfile Profile = BuiltInProfile();
   std::string DataRoot;  // where the DataLog tree is written; empty = a temporary folder
   long Records = 192;    // records per group that logs

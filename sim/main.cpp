@@ -9,6 +9,7 @@
 #include <modbus/modbus.h>
 #include <string>
 
+#include "sim/FtpServer.h"
 #include "sim/LogWriter.h"
 #include "sim/MeterImage.h"
 #include "sim/ModbusServer.h"
@@ -100,13 +101,18 @@ int main(int argc, char** argv) {
   int rc = 0;
   {
     ModbusServer modbus(options.Faults, mapping);
+    FtpServer ftp(options.Ftp, options.DataRoot);
     if (!modbus.Listen(options.ModbusPort, error)) {
       std::fprintf(stderr, "krvo-sim: cannot listen on 127.0.0.1:%d: %s\n", options.ModbusPort,
                    error.c_str());
       rc = 1;
+    } else if (options.Ftp.Port >= 0 && !ftp.Start(error)) {
+      std::fprintf(stderr, "krvo-sim: cannot listen for FTP on 127.0.0.1:%d: %s\n",
+                   options.Ftp.Port, error.c_str());
+      rc = 1;
     } else {
-      std::printf("krvo-sim: listening on 127.0.0.1 modbus %d data %s\n", modbus.Port(),
-                  options.DataRoot.c_str());
+      std::printf("krvo-sim: listening on 127.0.0.1 modbus %d ftp %d data %s\n", modbus.Port(),
+                  options.Ftp.Port >= 0 ? ftp.Port() : 0, options.DataRoot.c_str());
       std::fflush(stdout);
       modbus.Run(g_stop, [&image] { image.UpdateClock(); });
     }
