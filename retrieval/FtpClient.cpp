@@ -149,28 +149,34 @@ void TFtpClient::ReadData(const std::function<void(const char*, size_t)>& sink) 
   size_t filled = 0;
   int64_t total = 0;
   auto lastPump = Clock::now();
-  for (;;) {
-    const auto wait = data_->WaitReadable(DataIdleTimeout, hook);
-    if (wait == CFtpConnection::WaitResult::TimedOut) throw EFtpReadTimeout();
-    if (wait == CFtpConnection::WaitResult::Closed) break;  // aborted: what came stays
-    const long n = data_->Receive(block_.data() + filled, blockSize - filled);
-    if (n == 0) break;
-    if (n < 0) {
-      if (!data_->IsOpen()) break;
-      throw EFtpError(SocketErrorText(errno));
+  try {
+    for (;;) {
+      const auto wait = data_->WaitReadable(DataIdleTimeout, hook);
+      if (wait == CFtpConnection::WaitResult::TimedOut) throw EFtpReadTimeout();
+      if (wait == CFtpConnection::WaitResult::Closed) break;  // aborted: what came stays
+      const long n = data_->Receive(block_.data() + filled, blockSize - filled);
+      if (n == 0) break;
+      if (n < 0) {
+        if (!data_->IsOpen()) break;
+        throw EFtpError(SocketErrorText(errno));
+      }
+      filled += static_cast<size_t>(n);
+      total += n;
+      if (filled == blockSize) {
+        filled = 0;
+        sink(block_.data(), blockSize);
+        if (OnWork) OnWork(TWorkMode::wmRead, static_cast<int32_t>(total));
+      }
+      // Data that keeps flowing must not starve the window either.
+      if (Clock::now() - lastPump >= kPumpEvery) {
+        hook();
+        lastPump = Clock::now();
+      }
     }
-    filled += static_cast<size_t>(n);
-    total += n;
-    if (filled == blockSize) {
-      sink(block_.data(), filled);
-      filled = 0;
-      if (OnWork) OnWork(TWorkMode::wmRead, static_cast<int32_t>(total));
-    }
-    // Data that keeps flowing must not starve the window either.
-    if (Clock::now() - lastPump >= kPumpEvery) {
-      hook();
-      lastPump = Clock::now();
-    }
+  } catch (...) {
+    // Whatever arrived before the failure is kept, not dropped with the block.
+    if (filled != 0) sink(block_.data(), filled);
+    throw;
   }
   if (filled != 0) sink(block_.data(), filled);
   if (OnWorkEnd) OnWorkEnd(TWorkMode::wmRead);

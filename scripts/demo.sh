@@ -1,21 +1,37 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, starts the bundled meter simulator on a free
-# loopback port and runs the main job against it.
+# Installs what is needed, builds, starts the bundled meter simulator on free
+# loopback ports and runs the main job against it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 scripts/build.sh
 
-data=$(mktemp -d /tmp/krvo-demo-XXXXXX)
-fifo="$data/sim.out"
+work=$(mktemp -d /tmp/krvo-demo-XXXXXX)
+data="$work/data"
+fifo="$work/sim.out"
 mkfifo "$fifo"
-build/krvo-sim --port 0 >"$fifo" &
+build/krvo-sim --data-root "$work/meter" >"$fifo" &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$fifo"' EXIT
 read -r line <"$fifo"
 echo "$line"
-port=$(sed -n 's/.* modbus \([0-9]*\).*/\1/p' <<<"$line")
+modbus=$(sed -n 's/.* modbus \([0-9]*\).*/\1/p' <<<"$line")
+ftp=$(sed -n 's/.* ftp \([0-9]*\).*/\1/p' <<<"$line")
+krvo=build/krvo
 
-echo "== krvo info --host 127.0.0.1 --port $port"
-build/krvo info --host 127.0.0.1 --port "$port" --data-dir "$data"
+echo; echo "== krvo info"
+$krvo info --host 127.0.0.1 --port "$modbus" --data-dir "$data"
+echo; echo "== krvo setup"
+setup=$($krvo setup --host 127.0.0.1 --port "$modbus" --data-dir "$data")
+echo "$setup"
+datalog=$(dirname "$setup")
+echo; echo "== krvo ls /DataLog/Group1"
+$krvo ls --host 127.0.0.1 --ftp-port "$ftp" /DataLog/Group1 | tee "$work/list"
+mkdir -p "$datalog/Group1"
+cut -f3 "$work/list" | while IFS= read -r name; do
+  $krvo get --host 127.0.0.1 --ftp-port "$ftp" "/DataLog/Group1/$name" "$datalog/Group1/$name"
+done
+echo; echo "== krvo show (Group 01, newest first, first lines)"
+$krvo show "$datalog" --group 1 --sort newest | head -n 6 | cut -c1-160
+echo; echo "Data folder: $data"

@@ -114,38 +114,39 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
   return result;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {SimPath()};
-  argv.insert(argv.end(), args.begin(), args.end());
+namespace {
+std::vector<std::string> WithSim(std::vector<std::string> args) {
+  args.insert(args.begin(), SimPath());
+  return args;
+}
+}  // namespace
+
+ServerProcess::ServerProcess(const std::vector<std::string>& argv) {
   Pipe out;
   int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
   pid_ = Spawn(argv, {}, devnull, out.w, 2);
   close(devnull);
   close(out.w);
   out.w = -1;
-
-  // Read the one line the simulator prints once it listens.
-  std::string line;
   char c;
   for (;;) {
     pollfd p{out.r, POLLIN, 0};
     if (poll(&p, 1, 10000) <= 0 || read(out.r, &c, 1) != 1) break;
     if (c == '\n') break;
-    line += c;
+    line_ += c;
   }
-  auto field = [&line](const std::string& key) {
-    auto at = line.find(" " + key + " ");
-    return at == std::string::npos ? 0 : std::atoi(line.c_str() + at + key.size() + 2);
-  };
-  modbusPort_ = field("modbus");
-  ftpPort_ = field("ftp");
-  if (modbusPort_ == 0) {
+  if (line_.empty()) {
     Stop();
-    throw std::runtime_error("krvo-sim did not report a port: '" + line + "'");
+    throw std::runtime_error(argv[0] + " did not announce itself");
   }
 }
 
-int SimProcess::Stop() {
+int ServerProcess::Field(const std::string& key) const {
+  const auto at = line_.find(" " + key + " ");
+  return at == std::string::npos ? 0 : std::atoi(line_.c_str() + at + key.size() + 2);
+}
+
+int ServerProcess::Stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
   int rc = WaitExit(pid_);
@@ -153,7 +154,14 @@ int SimProcess::Stop() {
   return rc;
 }
 
-SimProcess::~SimProcess() { Stop(); }
+ServerProcess::~ServerProcess() { Stop(); }
+
+SimProcess::SimProcess(const std::vector<std::string>& args) : ServerProcess(WithSim(args)) {
+  if (ModbusPort() == 0) throw std::runtime_error("krvo-sim did not report a port: " + Line());
+}
+
+PyFtpdProcess::PyFtpdProcess(const std::string& folder)
+    : ServerProcess({"/usr/bin/python3", KRVO_TEST_DIR "/support/pyftpd.py", folder}) {}
 
 TempDir::TempDir() {
   char tmpl[] = "/tmp/krvo-test-XXXXXX";

@@ -16,24 +16,40 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {});
 
-class SimProcess {
+// A server process that announces itself with one line on stdout.
+class ServerProcess {
  public:
-  // Starts krvo-sim with the given extra arguments and waits for its
-  // "listening" line; fails the test (throws) when it does not come.
-  explicit SimProcess(const std::vector<std::string>& args = {});
-  ~SimProcess();
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
+  // Starts argv and waits (10 s at most) for its first line; throws when it
+  // does not come.
+  explicit ServerProcess(const std::vector<std::string>& argv);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
 
-  int ModbusPort() const { return modbusPort_; }
-  int FtpPort() const { return ftpPort_; }
+  const std::string& Line() const { return line_; }
+  // The number after " key " in the line, 0 when there is none.
+  int Field(const std::string& key) const;
   // Sends SIGTERM and returns the exit status (-1 when it did not end normally).
   int Stop();
 
  private:
   pid_t pid_ = -1;
-  int modbusPort_ = 0;
-  int ftpPort_ = 0;
+  std::string line_;
+};
+
+// krvo-sim with extra arguments, on free loopback ports.
+class SimProcess : public ServerProcess {
+ public:
+  explicit SimProcess(const std::vector<std::string>& args = {});
+  int ModbusPort() const { return Field("modbus"); }
+  int FtpPort() const { return Field("ftp"); }
+};
+
+// pyftpdlib serving folder read-only to anonymous users, on a free port.
+class PyFtpdProcess : public ServerProcess {
+ public:
+  explicit PyFtpdProcess(const std::string& folder);
+  int Port() const { return Field("port"); }
 };
 
 std::string KrvoPath();
