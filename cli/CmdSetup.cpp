@@ -1,9 +1,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "cli/CliArgs.h"
 #include "cli/Commands.h"
-#include "cli/DataDir.h"
 #include "cli/MeterSession.h"
 
 const char* const kSetupUsage =
@@ -12,15 +10,9 @@ const char* const kSetupUsage =
     "  DataLogSetup.ini and prints that file's path.\n";
 
 int CmdSetup(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"--host", "--port", "--data-dir"}, {});
-  if (args.Help()) {
-    std::fputs(kSetupUsage, stdout);
-    return 0;
-  }
-  if (!args.Positional().empty()) throw UsageError{"unexpected argument " + args.Positional()[0]};
-  const std::string host = args.Require("--host");
-  const int port = args.Port("--port", 502);
-  ApplyDataDir(args);
+  std::string host;
+  int port = 0;
+  if (!ParseMeterArgs(argc, argv, kSetupUsage, host, port)) return 0;
 
   MeterSession session(host, port);
   if (!session.Open()) return 1;

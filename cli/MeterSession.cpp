@@ -1,7 +1,23 @@
 #include "cli/MeterSession.h"
 
+#include "cli/CliArgs.h"
+#include "cli/DataDir.h"
+
 #include <cstdio>
 #include <exception>
+
+bool ParseMeterArgs(int argc, char** argv, const char* usage, std::string& host, int& port) {
+  CliArgs args(argc, argv, 2, {"--host", "--port", "--data-dir"}, {});
+  if (args.Help()) {
+    std::fputs(usage, stdout);
+    return false;
+  }
+  if (!args.Positional().empty()) throw UsageError{"unexpected argument " + args.Positional()[0]};
+  host = args.Require("--host");
+  port = args.Port("--port", 502);
+  ApplyDataDir(args);
+  return true;
+}
 
 MeterSession::MeterSession(const std::string& host, int port)
     : comm_(host, std::to_string(port)) {}

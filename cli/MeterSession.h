@@ -6,6 +6,10 @@
 
 #include "meter/ZelDef.h"
 
+// Parses the options of a meter subcommand (--host, --port, --data-dir,
+// nothing positional). False when --help printed usage and nothing is to be done.
+bool ParseMeterArgs(int argc, char** argv, const char* usage, std::string& host, int& port);
+
 class MeterSession {
  public:
   MeterSession(const std::string& host, int port);

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/Files.h"
 #include "tests/support/Process.h"
 
 namespace {
@@ -11,13 +12,6 @@ namespace {
 ProcessResult Krvo(std::vector<std::string> args) {
   args.insert(args.begin(), KrvoPath());
   return RunProcess(args, {"LC_ALL=C"});
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 }  // namespace

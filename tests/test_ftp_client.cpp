@@ -7,6 +7,7 @@
 
 #include "retrieval/FtpClient.h"
 #include "retrieval/FtpErrors.h"
+#include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/ScriptedFtpServer.h"
 
@@ -38,21 +39,10 @@ struct Recorder {
   }
 };
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 std::string Pattern(size_t n) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 977) & 0xFF);
   return s;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // A meter tree with extra files of known bytes in Group1.
@@ -64,8 +54,8 @@ struct SimTree {
   explicit SimTree(std::vector<std::string> args = {}) {
     args.insert(args.end(), {"--data-root", root, "--records", "10"});
     sim = std::make_unique<SimProcess>(args);
-    WriteFile(group1 + "one.dat", Pattern(1000000));
-    WriteFile(group1 + "five.dat", Pattern(5000000));
+    WriteAll(group1 + "one.dat", Pattern(1000000));
+    WriteAll(group1 + "five.dat", Pattern(5000000));
   }
   int Port() const { return sim->FtpPort(); }
 };
@@ -137,7 +127,7 @@ TEST(FtpClient, ListingStylesOfTheSimulatorAgree) {
   std::map<std::string, std::map<std::string, int64_t>> seen;
   for (const char* style : {"unix", "dos", "nogroup"}) {
     SimTree tree({"--ftp-list", style});
-    WriteFile(tree.group1 + "with  two blanks.dat", "abc");
+    WriteAll(tree.group1 + "with  two blanks.dat", "abc");
     Recorder r(tree.Port());
     r.ftp.OpenSession();
     r.ftp.ChangeFolder("/DataLog/Group1");
@@ -305,8 +295,8 @@ TEST(FtpClient, AgainstPyftpdlib) {
   TempDir dir;
   const std::string root = dir.Path() + "/root";
   fs::create_directories(root + "/DataLog/Group1");
-  WriteFile(root + "/DataLog/Group1/a  b.dat", Pattern(3000));
-  WriteFile(root + "/DataLog/Group1/big.dat", Pattern(5000000));
+  WriteAll(root + "/DataLog/Group1/a  b.dat", Pattern(3000));
+  WriteAll(root + "/DataLog/Group1/big.dat", Pattern(5000000));
   fs::create_symlink("big.dat", root + "/DataLog/Group1/link.dat");
   PyFtpdProcess server(root);
   Recorder r(server.Port());

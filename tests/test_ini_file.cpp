@@ -6,20 +6,11 @@
 #include <sys/stat.h>
 
 #include "meter/IniFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/Process.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 }  // namespace
 

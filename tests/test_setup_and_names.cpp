@@ -7,16 +7,10 @@
 
 #include "meter/DataFolder.h"
 #include "meter/IniFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/MeterFixture.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 size_t Occurrences(const std::string& text, const std::string& what) {
   size_t n = 0;

@@ -9,6 +9,7 @@
 
 #include "link/DebugOutput.h"
 #include "link/TcpClientClass.h"
+#include "tests/support/Loopback.h"
 
 namespace {
 
@@ -26,17 +27,7 @@ struct DebugCapture {
 struct Listener {
   int fd = -1;
   int port = 0;
-  Listener() {
-    fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 4);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
+  Listener() { fd = ListenLoopback(port); }
   ~Listener() { close(fd); }
 };
 

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+#include "tests/support/Loopback.h"
 
 int ListenLoopback(int& port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -21,17 +21,14 @@ int ListenLoopback(int& port) {
   return fd;
 }
 
+namespace {
+
 int AcceptWithin(int fd, int ms) {
   pollfd p{fd, POLLIN, 0};
   return poll(&p, 1, ms) > 0 ? accept4(fd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
 }
 
 }  // namespace
-
-std::string PasvReply(int port) {
-  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
-         std::to_string(port % 256) + ").\r\n";
-}
 
 FtpPeer::~FtpPeer() {
   CloseFd(passive_);

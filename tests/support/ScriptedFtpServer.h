@@ -37,6 +37,3 @@ class ScriptedFtpServer {
   int port_ = 0;
   std::thread thread_;
 };
-
-// "227 Entering Passive Mode (127,0,0,1,p1,p2)" for port.
-std::string PasvReply(int port);

@@ -1,0 +1,3 @@
+#pragma once
+// A listening TCP socket on a free loopback port.
+int ListenLoopback(int& port);
