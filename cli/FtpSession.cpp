@@ -17,7 +17,7 @@ void ConfigureFtpClient(TFtpClient& client, const CliArgs& args) {
   client.Host = args.Require("--host");
   client.Port = args.Port("--ftp-port", 21);
   client.Username = "anonymous";
-  client.Password = kAnonymousPassword;
+  client.Password = kAnonymousFtpPassword;
   client.Passive = true;
   client.DataIdleTimeout = static_cast<int>(args.Number("--timeout", 1, 86400, 60)) * 1000;
   struct sigaction sa {};

@@ -5,9 +5,6 @@
 #include "cli/CliArgs.h"
 #include "retrieval/FtpClient.h"
 
-// The anonymous password the viewer gives, in the e-mail form servers expect.
-constexpr const char* kAnonymousPassword = "krvo-viewer@localhost";
-
 // Sets up client from --host, --ftp-port, --timeout and --verbose: the data
 // idle time-out (60 s by default) keeps a stalled server from hanging a
 // script, and Ctrl-C ends the operation.

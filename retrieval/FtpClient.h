@@ -12,6 +12,9 @@
 #include "retrieval/FtpReplyReader.h"
 #include "retrieval/FtpTypes.h"
 
+// The anonymous password the viewer logs in with, in the e-mail form servers expect.
+constexpr const char* kAnonymousFtpPassword = "krvo-viewer@localhost";
+
 class TFtpClient {
  public:
   // Settings.

@@ -4,10 +4,14 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libmodbus-dev
+  libmodbus-dev qt6-base-dev
   libgtest-dev libbenchmark-dev
   python3 python3-pyftpdlib python3-numpy python3-openpyxl curl
 )
+# scripts/setup.sh --screenshot: what the screenshot script needs besides.
+if [ "${1:-}" = "--screenshot" ]; then
+  PACKAGES+=(xvfb xauth xdotool imagemagick)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

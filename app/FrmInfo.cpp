@@ -1,0 +1,65 @@
+#include "app/FrmInfo.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+TInfoForm* InfoForm = nullptr;
+
+namespace {
+
+QFont Tahoma(int pixels) {
+  QFont f(QStringLiteral("Tahoma"));
+  f.setPixelSize(pixels);
+  return f;
+}
+
+}  // namespace
+
+TInfoForm::TInfoForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+  setObjectName(QStringLiteral("InfoForm"));
+  setFixedSize(345, 76);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+  setPalette(pal);
+  setFont(Tahoma(11));
+
+  lbInfo = new QLabel(QString::fromUtf8("正在通信,请稍候......"), this);
+  lbInfo->setObjectName(QStringLiteral("lbInfo"));
+  lbInfo->setGeometry(48, 24, 297, 29);
+  lbInfo->setFont(Tahoma(13));
+  lbInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  lbCancel = new QLabel(QString::fromUtf8("取消"), this);
+  lbCancel->setObjectName(QStringLiteral("lbCancel"));
+  lbCancel->setGeometry(296, 56, 41, 17);
+  lbCancel->setFont(Tahoma(13));
+  lbCancel->hide();
+  lbCancel->installEventFilter(this);
+}
+
+void TInfoForm::ShowInfo(const QString& text) {
+  QString lines = text;
+  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  lbInfo->setText(lines);
+  if (!isVisible()) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+      move(screen->geometry().center() - rect().center());
+    show();
+  }
+  // The caller holds the event loop next: paint now.
+  repaint();
+}
+
+void TInfoForm::showEvent(QShowEvent* event) {
+  QFont f = font();
+  f.setFamily(QStringLiteral("Tahoma"));
+  setFont(f);
+  QWidget::showEvent(event);
+}
+
+bool TInfoForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lbCancel && event->type() == QEvent::MouseButtonRelease) Cancelled = true;
+  return QWidget::eventFilter(watched, event);
+}

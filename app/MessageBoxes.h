@@ -1,0 +1,30 @@
+#pragma once
+// The window's one seam for message boxes: they carry the application title
+// "KRVO" as caption; tests install a hook that answers them.
+#include <QMessageBox>
+#include <QString>
+#include <exception>
+#include <functional>
+
+using MessageBoxHook = std::function<void(QMessageBox::Icon icon, const QString& text)>;
+
+// Replaces the hook (empty: real message boxes) and returns the old one.
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
+void AppMessageBox(QMessageBox::Icon icon, const QString& text);
+
+// The default error display: an error that leaves a handler is shown with
+// the error icon and its text, and the event loop goes on.
+void ShowError(const std::exception& e);
+
+// Runs a handler under the default error display.
+template <typename F>
+void Guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowError(e);
+  }
+}
+
+// Routes the meter model's operator messages into message boxes.
+void InstallMeterMessageBoxes();

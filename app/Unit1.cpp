@@ -1,0 +1,296 @@
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDateTimeEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <charconv>
+#include <cstdio>
+
+#include "app/CommSettings.h"
+#include "app/LogTableModel.h"
+#include "app/MessageBoxes.h"
+#include "meter/DataFolder.h"
+#include "retrieval/FtpErrors.h"
+
+bool SortNewestFirst = true;
+
+namespace {
+
+// The device information memo as the meter object's line sink.
+class TMemoAdapter : public CMemoLines {
+ public:
+  explicit TMemoAdapter(QPlainTextEdit* memo) : memo_(memo) {}
+  void Clear() override { memo_->clear(); }
+  void Add(const std::string& line) override { memo_->appendPlainText(QString::fromStdString(line)); }
+
+ private:
+  QPlainTextEdit* memo_;
+};
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  CreateControls();
+  memo_ = std::make_unique<TMemoAdapter>(mmoDevInfo);
+  ConnectHandlers();
+  FormCreate();
+  tmr1->start();
+}
+
+TForm1::~TForm1() {
+  tmr1->stop();
+  // The records go with the window; the session's objects with the process.
+  LogRecords.Release();
+  FMeter.reset();
+  if (FComm) FComm->closeport();
+}
+
+void TForm1::ConnectHandlers() {
+  connect(btnConnect, &QPushButton::clicked, this, [this] { Guarded([this] { btnConnectClick(); }); });
+  connect(edtIP, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtIPChange(); }); });
+  connect(tmr1, &QTimer::timeout, this, [this] { Guarded([this] { tmr1Timer(); }); });
+  connect(tv1, &QTreeWidget::itemClicked, this, [this] { Guarded([this] { tv1Click(); }); });
+  connect(tv1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { pmTv1->popup(tv1->viewport()->mapToGlobal(at)); });
+  connect(mniExit1, &QAction::triggered, this, [this] { Guarded([this] { mniExit1Click(); }); });
+  connect(mniDatalog1, &QAction::triggered, this, [this] {
+    mniDatalog1->setChecked(true);
+    mniEnergyBill1->setChecked(!mniDatalog1->isChecked());
+  });
+  connect(mniEnergyBill1, &QAction::triggered, this, [this] {
+    mniDatalog1->setChecked(false);
+    mniEnergyBill1->setChecked(!mniDatalog1->isChecked());
+  });
+
+  IdFTP1.OnStatus = [this](TFtpStatus kind, const std::string& text) { IdFTP1Status(kind, text); };
+  IdFTP1.OnDisconnected = [this] { IdFTP1Disconnected(); };
+  IdFTP1.Pump = [this] { return PumpMessages(); };
+}
+
+void TForm1::FormCreate() {
+  LoadCommSettings();
+  {
+    // Filling the boxes is not an edit: CommSet.ini and the fields stay as read.
+    const QSignalBlocker blockIp(edtIP);
+    const QSignalBlocker blockPort(sePort);
+    edtIP->setText(QString::fromStdString(FDeviceIP));
+    int port = 502;
+    const auto [p, ec] = std::from_chars(FModbusPort.data(), FModbusPort.data() + FModbusPort.size(), port);
+    if (ec != std::errc() || p != FModbusPort.data() + FModbusPort.size()) port = 502;
+    sePort->setValue(port);
+  }
+  FConnected = false;
+  btnConnect->setText(QStringLiteral("Connect"));
+  mniDownload1->setVisible(false);
+  LogRecords.Clear();
+  SortNewestFirst = true;
+  const QDateTime now = QDateTime::currentDateTime();
+  for (QDateTimeEdit* p : {dtp1, dtp2, dtp3, dtp4}) p->setDateTime(now);
+  dtp1->setMinimumDate(QDate(2000, 1, 1));
+  dtp3->setMinimumDate(QDate(2000, 1, 1));
+}
+
+void TForm1::LoadCommSettings() {
+  const TCommSettings s = ::LoadCommSettings();
+  FDeviceIP = s.IP;
+  FModbusPort = s.ModbusPort;
+  IdFTP1.Port = s.FtpPort;
+  FFilePauseMs = s.FilePauseMs;
+}
+
+void TForm1::SaveCommSettings() { ::SaveCommSettings(FDeviceIP, FModbusPort); }
+
+void TForm1::edtIPChange() {
+  FDeviceIP = edtIP->text().toStdString();
+  FModbusPort = std::to_string(sePort->value());
+  SaveCommSettings();
+}
+
+bool TForm1::IsValidIP(const std::string& text) { return ::IsValidIP(text); }
+
+void TForm1::edtIPExit() {
+  if (!IsValidIP(edtIP->text().toStdString()))
+    AppMessageBox(QMessageBox::Critical,
+                  QStringLiteral("Invalid IP. IP format is xxx.xxx.xxx.xxx, and xxx should be less than 256."));
+}
+
+void TForm1::CreateComm() {
+  if (!FComm && !FDeviceIP.empty() && !FModbusPort.empty())
+    FComm = std::make_unique<CSocketClientComm>(FDeviceIP, FModbusPort);
+}
+
+bool TForm1::OpenComm() {
+  if (!FComm) return false;
+  if (FComm->isopen()) return true;
+  return FComm->openport() >= 0;
+}
+
+QString TForm1::StatusText(int panel) const { return StatusPanel[panel]->text(); }
+
+void TForm1::SetStatusText(int panel, const QString& text) { StatusPanel[panel]->setText(text); }
+
+void TForm1::btnConnectClick() {
+  if (FConnected) {
+    Disconnect();
+  } else {
+    Connect();
+  }
+}
+
+void TForm1::Connect() {
+  CreateComm();
+  if (!OpenComm()) {
+    const QString text = QStringLiteral("Can not to Connect with KRVO.");
+    AppMessageBox(QMessageBox::Critical, text);
+    SetStatusText(1, text);
+    FComm.reset();  // the next attempt makes a fresh transport
+    return;
+  }
+  FMeter = std::make_unique<CZELMeterObj>(*FComm, *memo_);
+  FConnected = true;
+  edtIP->setEnabled(false);
+  sePort->setEnabled(false);
+  btnConnect->setText(QStringLiteral("Disconnect"));
+  mniDownload1->setVisible(true);
+  mniOpen1->setEnabled(false);
+  mniDisplayCurrentGroup->setEnabled(false);
+  mniLoadOfflineFile->setEnabled(false);
+  SetStatusText(1, QStringLiteral("Connected with KRVO."));
+
+  if (FMeter->ReadDeviceInfo()) {
+    RefreshDataLogSetup();
+    FWorkbookPath = DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx";
+  } else {
+    mmoDevInfo->appendPlainText(QStringLiteral("Read Device infomation fail."));
+  }
+  ProbeFtp();
+}
+
+void TForm1::ProbeFtp() {
+  if (IsFtpConnected()) {
+    if (FTransferring) FtpDisconnect();
+    return;
+  }
+  IdFTP1.Username = "anonymous";
+  IdFTP1.Password = kAnonymousFtpPassword;
+  IdFTP1.Host = FDeviceIP;
+  IdFTP1.Passive = true;
+  std::exception_ptr error;
+  try {
+    IdFTP1.OpenSession();
+  } catch (const EFtpError&) {
+    error = std::current_exception();
+  }
+  // The session was only a probe: the tree shows the meter serves its logs.
+  if (IsFtpConnected()) {
+    BuildGroupTree(0);
+    FtpDisconnect();
+  }
+  if (error) std::rethrow_exception(error);  // to the default error display
+}
+
+void TForm1::Disconnect() {
+  FConnected = false;
+  if (FComm) {
+    FComm->closeport();
+    FComm.reset();
+  }
+  FMeter.reset();
+  if (IsFtpConnected()) FtpDisconnect();
+  edtIP->setEnabled(true);
+  sePort->setEnabled(true);
+  btnConnect->setText(QStringLiteral("Connect"));
+  mniDownload1->setVisible(false);
+  mniLoadOfflineFile->setEnabled(true);
+  mniOpen1->setEnabled(true);
+  SetStatusText(1, QStringLiteral("Disconnected with Device successed."));
+}
+
+void TForm1::RefreshDataLogSetup() {
+  if (FMeter && FMeter->ReadSnapShotSetup()) {
+    CZELMeterObj::SaveDataLogSetup();
+    SetStatusText(1, QStringLiteral("Read SnapShot Setup Successed."));
+  } else {
+    SetStatusText(1, QStringLiteral("Read SnapShot Setup failed."));
+  }
+}
+
+void TForm1::tmr1Timer() {
+  if (!FConnected || !FMeter) return;
+  if (!FMeter->ReadDeviceInfo()) btnConnectClick();
+}
+
+void TForm1::tv1Click() {
+  mniDownload1->setEnabled(!FTransferring);
+  if (QTreeWidgetItem* node = tv1->currentItem())
+    mniDownload1->setEnabled(node->parent() == nullptr);
+}
+
+void TForm1::mniExit1Click() {
+  if (FComm) {
+    FComm->closeport();
+    FComm.reset();
+  }
+  close();
+}
+
+bool TForm1::IsFtpConnected() {
+  try {
+    return IdFTP1.IsConnected();
+  } catch (const EFtpError&) {
+    return false;
+  }
+}
+
+bool TForm1::FtpDisconnect() {
+  try {
+    IdFTP1.AbortTransfer();
+    IdFTP1.CloseSession();
+    IdFTP1.Disconnect();
+    return true;
+  } catch (const EFtpError&) {
+    return false;
+  }
+}
+
+bool TForm1::PumpMessages() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return closing_ || QCoreApplication::closingDown();
+}
+
+void TForm1::BuildGroupTree(uint32_t index) {
+  tv1->clear();
+  for (int g = 1; g <= kGroupCount; ++g) {
+    char caption[16];
+    std::snprintf(caption, sizeof caption, "Group %.2d", g);
+    tv1->addTopLevelItem(new QTreeWidgetItem(QStringList{QString::fromLatin1(caption)}));
+  }
+  if (index < 10) {
+    tv1->setFocus();
+    if (!tv1->currentItem()) tv1->setCurrentItem(tv1->topLevelItem(0));
+  }
+}
+
+void TForm1::IdFTP1Status(TFtpStatus, const std::string& text) {
+  SetStatusText(1, QStringLiteral("FTP: ") + QString::fromStdString(text));
+}
+
+void TForm1::IdFTP1Disconnected() { SetStatusText(1, QStringLiteral("Disconnected.")); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  closing_ = true;  // long loops see it through PumpMessages
+  QMainWindow::closeEvent(event);
+}

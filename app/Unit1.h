@@ -1,0 +1,111 @@
+#pragma once
+// The main window: the operator's session with one meter.
+#include <QMainWindow>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "meter/ZelDef.h"
+#include "retrieval/FtpClient.h"
+
+class QAction;
+class QDateTimeEdit;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QStatusBar;
+class QTableView;
+class QTimer;
+class QTreeWidget;
+class TLogTableModel;
+
+// Whether the next sort by time stamp orders newest first (flipped by each sort).
+extern bool SortNewestFirst;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Controls.
+  QLabel *lbl1, *lbl2, *lbl3, *lbl4, *lbl5, *lblLogsNumber;
+  QLineEdit *edtIP, *edtLogsNumber;
+  QSpinBox* sePort;
+  QPushButton *btnConnect, *btnSaveAsLogs, *btnEnergyBill;
+  QPlainTextEdit* mmoDevInfo;
+  QDateTimeEdit *dtp1, *dtp2, *dtp3, *dtp4;
+  QTreeWidget* tv1;
+  QTableView* lv1;
+  TLogTableModel* lv1Model;
+  QProgressBar* ProgressBar1;
+  QStatusBar* StatusBar1;
+  QLabel* StatusPanel[3];
+  QMenu* pmTv1;
+  QAction *mniDownload1, *mniDisplayCurrentGroup, *mniLoadOfflineFile;
+  QMenuBar* mm1;
+  QMenu *mniFile1, *mniReadLog1;
+  QAction *mniOpen1, *mniSave1, *mniExit1, *mniDatalog1, *mniEnergyBill1;
+  QTimer* tmr1;
+  TFtpClient IdFTP1;
+
+  // Session state.
+  std::string FDeviceIP;
+  std::string FModbusPort;
+  bool FConnected = false;
+  std::unique_ptr<CSocketClientComm> FComm;
+  std::unique_ptr<CZELMeterObj> FMeter;
+  std::string FWorkbookPath;
+  bool FTransferring = false;
+  int32_t FExpectedSize = 0;
+  double FTransferStart = 0;
+  std::vector<std::string> FGroupFiles;
+  int FFilePauseMs = 1000;
+
+  // Handlers.
+  void btnConnectClick();
+  void edtIPChange();
+  void edtIPExit();
+  void tmr1Timer();
+  void tv1Click();
+  void mniExit1Click();
+  void IdFTP1Status(TFtpStatus kind, const std::string& text);
+  void IdFTP1Disconnected();
+
+  // Operations.
+  void LoadCommSettings();
+  void SaveCommSettings();
+  virtual void CreateComm();
+  bool OpenComm();
+  static bool IsValidIP(const std::string& text);
+  void RefreshDataLogSetup();
+  bool IsFtpConnected();
+  bool FtpDisconnect();
+  bool PumpMessages();
+  void BuildGroupTree(uint32_t index);
+
+  QString StatusText(int panel) const;
+  void SetStatusText(int panel, const QString& text);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateControls();
+  void ConnectHandlers();
+  void FormCreate();
+  void Connect();
+  void Disconnect();
+  void ProbeFtp();
+  void LayOutAnchored();
+
+  std::unique_ptr<CMemoLines> memo_;
+  bool closing_ = false;
+  int designCentralHeight_ = 0;
+};

@@ -1,0 +1,204 @@
+// The main window's controls: kinds, captions, positions at 96 dpi, initial
+// state, and the anchoring of the memo, the tree and the table.
+#include <QAction>
+#include <QDateTimeEdit>
+#include <QEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeWidget>
+#include <climits>
+
+#include "app/LogTableModel.h"
+#include "app/Unit1.h"
+#include "meter/DisplayFormat.h"
+
+namespace {
+
+constexpr int kDesignWidth = 896;
+constexpr int kDesignHeight = 581;
+constexpr int kMemoRight = kDesignWidth - (248 + 608);
+constexpr int kTableRight = kDesignWidth - (144 + 718);
+constexpr int kListsBottom = 144 + 381;
+
+template <typename W>
+W* Place(W* w, const char* name, int x, int y, int width, int height) {
+  w->setObjectName(QString::fromLatin1(name));
+  w->setGeometry(x, y, width, height);
+  return w;
+}
+
+// Labels size themselves to their caption, as the original labels did, so a
+// wider font than the design's never cuts them.
+QLabel* Label(QWidget* parent, const char* name, const char* caption, int x, int y, int w, int h) {
+  QLabel* l = Place(new QLabel(QString::fromLatin1(caption), parent), name, x, y, w, h);
+  l->adjustSize();
+  l->move(x, y - (l->height() - h) / 2);
+  return l;
+}
+
+// A display pattern of ours as a Qt date-time format (AM/PM is "AP" there).
+QString QtPattern(std::string pattern) {
+  for (size_t at = pattern.find("tt"); at != std::string::npos; at = pattern.find("tt", at))
+    pattern.replace(at, 2, "AP");
+  return QString::fromStdString(pattern);
+}
+
+QDateTimeEdit* Picker(QWidget* parent, const char* name, bool date, int x, int y) {
+  auto* p = Place(new QDateTimeEdit(parent), name, x, y, 89, 21);
+  // The same regional formats as every other date and time the program shows.
+  p->setDisplayFormat(QtPattern(date ? FormatSettings().ShortDateFormat : FormatSettings().LongTimeFormat));
+  p->setCalendarPopup(date);
+  p->setEnabled(false);
+  return p;
+}
+
+QAction* Item(QMenu* menu, const char* name, const char* caption) {
+  QAction* a = menu->addAction(QString::fromLatin1(caption));
+  a->setObjectName(QString::fromLatin1(name));
+  return a;
+}
+
+}  // namespace
+
+void TForm1::CreateControls() {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("KRVO Log Viewer_V1.0.1.12"));
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPixelSize(11);  // 8 points at 96 dpi
+  setFont(font);
+
+  auto* c = new QWidget(this);
+  c->setObjectName(QStringLiteral("ClientArea"));
+  setCentralWidget(c);
+
+  lbl2 = Label(c, "lbl2", "Device IP:", 8, 11, 65, 13);
+  edtIP = Place(new QLineEdit(QStringLiteral("127.0.0.1"), c), "edtIP", 78, 7, 105, 21);
+  lbl3 = Label(c, "lbl3", "Modbus Port:", 8, 38, 73, 13);
+  sePort = Place(new QSpinBox(c), "sePort", 78, 34, 105, 22);
+  sePort->setRange(INT_MIN, INT_MAX);  // no limits, as the operator's box had none
+  sePort->setValue(502);
+  btnConnect = Place(new QPushButton(QStringLiteral("Connect"), c), "btnConnect", 8, 59, 75, 25);
+  mmoDevInfo = Place(new QPlainTextEdit(c), "mmoDevInfo", 248, 5, 608, 65);
+  mmoDevInfo->setReadOnly(true);
+
+  lbl1 = Label(c, "lbl1", "Start Time: ", 8, 96, 54, 13);
+  dtp1 = Picker(c, "dtp1", true, 64, 92);
+  dtp2 = Picker(c, "dtp2", false, 150, 92);
+  lbl4 = Label(c, "lbl4", "End Time: ", 248, 96, 51, 13);
+  dtp3 = Picker(c, "dtp3", true, 304, 92);
+  dtp4 = Picker(c, "dtp4", false, 391, 92);
+  lblLogsNumber = Label(c, "lblLogsNumber", "Logs Number:", 488, 96, 66, 13);
+  edtLogsNumber = Place(new QLineEdit(QStringLiteral("0"), c), "edtLogsNumber", 616, 92, 89, 21);
+  edtLogsNumber->setEnabled(false);
+  btnSaveAsLogs = Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs", 744, 90, 75, 25);
+  btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill", 584, 118, 113, 25);
+  btnEnergyBill->hide();
+  lbl5 = Label(c, "lbl5", "DataLog Group (Right-Click to download logs):", 8, 126, 219, 13);
+
+  tv1 = Place(new QTreeWidget(c), "tv1", 0, 144, 145, 381);
+  tv1->setHeaderHidden(true);
+  tv1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tv1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tv1->setToolTip(QStringLiteral("Right-Click to download logs from KRVO via FTP"));
+  tv1->setContextMenuPolicy(Qt::CustomContextMenu);
+
+  lv1 = Place(new QTableView(c), "lv1", 144, 144, 718, 381);
+  lv1Model = new TLogTableModel(lv1);
+  lv1->setModel(lv1Model);
+  lv1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lv1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lv1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lv1->setShowGrid(true);
+  lv1->verticalHeader()->hide();
+  lv1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  lv1->setWordWrap(false);
+
+  pmTv1 = new QMenu(this);
+  pmTv1->setObjectName(QStringLiteral("pmTv1"));
+  mniDownload1 = Item(pmTv1, "mniDownload1", "Download All Group");
+  mniDisplayCurrentGroup = Item(pmTv1, "mniDisplayCurrentGroup", "Display Selected Group");
+  mniDisplayCurrentGroup->setEnabled(false);
+  mniLoadOfflineFile = Item(pmTv1, "mniLoadOfflineFile", "Load Offline File");
+
+  // Both menus of the bar are hidden, so the bar shows nothing and takes no room.
+  mm1 = menuBar();
+  mm1->setObjectName(QStringLiteral("mm1"));
+  mniFile1 = mm1->addMenu(QStringLiteral("File"));
+  mniFile1->setObjectName(QStringLiteral("mniFile1"));
+  mniOpen1 = Item(mniFile1, "mniOpen1", "Open...");
+  mniSave1 = Item(mniFile1, "mniSave1", "Save As...");
+  mniExit1 = Item(mniFile1, "mniExit1", "Exit");
+  mniReadLog1 = mm1->addMenu(QStringLiteral("Read Log"));
+  mniReadLog1->setObjectName(QStringLiteral("mniReadLog1"));
+  mniDatalog1 = Item(mniReadLog1, "mniDatalog1", "Datalog");
+  mniDatalog1->setCheckable(true);
+  mniDatalog1->setChecked(true);
+  mniEnergyBill1 = Item(mniReadLog1, "mniEnergyBill1", "Energy Bill");
+  mniEnergyBill1->setCheckable(true);
+  mniFile1->menuAction()->setVisible(false);
+  mniReadLog1->menuAction()->setVisible(false);
+  mm1->hide();
+
+  StatusBar1 = statusBar();
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  const int widths[3] = {200, 500, 50};
+  for (int i = 0; i < 3; ++i) {
+    StatusPanel[i] = new QLabel(StatusBar1);
+    StatusPanel[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    StatusPanel[i]->setFixedWidth(widths[i]);
+    StatusBar1->addWidget(StatusPanel[i]);
+  }
+  // The progress bar lies over the panels; it is see-through so their texts stay readable.
+  ProgressBar1 = new QProgressBar(StatusBar1);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setAttribute(Qt::WA_TransparentForMouseEvents);
+  ProgressBar1->setStyleSheet(QStringLiteral(
+      "QProgressBar { background: transparent; border: none; }"
+      "QProgressBar::chunk { background: rgba(0, 120, 215, 70); }"));
+  ProgressBar1->setGeometry(1, 2, StatusBar1->width() - 1, StatusBar1->height() - 2);
+  ProgressBar1->raise();
+  StatusBar1->installEventFilter(this);
+
+  tmr1 = new QTimer(this);
+  tmr1->setObjectName(QStringLiteral("tmr1"));
+  tmr1->setInterval(3000);
+
+  resize(kDesignWidth, kDesignHeight);
+  designCentralHeight_ = kDesignHeight - StatusBar1->sizeHint().height();
+  c->installEventFilter(this);
+  edtIP->installEventFilter(this);
+}
+
+void TForm1::LayOutAnchored() {
+  const QWidget* c = centralWidget();
+  const int w = c->width();
+  const int bottomMargin = designCentralHeight_ - kListsBottom;
+  mmoDevInfo->setGeometry(248, 5, std::max(0, w - kMemoRight - 248), 65);
+  const int listsHeight = std::max(0, c->height() - bottomMargin - 144);
+  tv1->setGeometry(0, 144, 145, listsHeight);
+  lv1->setGeometry(144, 144, std::max(0, w - kTableRight - 144), listsHeight);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == centralWidget() && event->type() == QEvent::Resize) {
+    LayOutAnchored();
+  } else if (watched == StatusBar1 && event->type() == QEvent::Resize) {
+    ProgressBar1->setGeometry(1, 2, StatusBar1->width() - 1, StatusBar1->height() - 2);
+  } else if (watched == edtIP && event->type() == QEvent::FocusOut) {
+    edtIPExit();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}

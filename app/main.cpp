@@ -1,0 +1,15 @@
+// KRVO Log Viewer: the desktop window.
+#include "app/FrmInfo.h"
+#include "app/KrvoApplication.h"
+#include "app/Unit1.h"
+
+int main(int argc, char** argv) {
+  KrvoApplication app(argc, argv);
+  TForm1 form;
+  TInfoForm info;
+  InfoForm = &info;
+  form.show();
+  const int rc = app.exec();
+  InfoForm = nullptr;
+  return rc;
+}
