@@ -1,5 +1,6 @@
 #include "app/FrmInfo.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -47,6 +48,8 @@ void TInfoForm::ShowInfo(const QString& text) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
       move(screen->geometry().center() - rect().center());
     show();
+    // Let the window system map the window, so it can be painted right away.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
   // The caller holds the event loop next: paint now.
   repaint();

@@ -20,6 +20,15 @@ modbus=$(sed -n 's/.* modbus \([0-9]*\).*/\1/p' <<<"$line")
 ftp=$(sed -n 's/.* ftp \([0-9]*\).*/\1/p' <<<"$line")
 krvo=build/krvo
 
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # With a display: the window, its CommSet.ini pointing at the simulator.
+  mkdir -p "$data"
+  printf '[ConnectPara]\nIP=127.0.0.1\nMODBUSTCPPort=%s\nFTPPort=%s\n' "$modbus" "$ftp" >"$data/CommSet.ini"
+  echo "Opening the window; press Connect. Data folder: $data"
+  KRVO_DATA_DIR="$data" build/KRVOLogViewer
+  exit 0
+fi
+
 echo; echo "== krvo info"
 $krvo info --host 127.0.0.1 --port "$modbus" --data-dir "$data"
 echo; echo "== krvo setup"

@@ -32,7 +32,7 @@ KRVO_DATA_DIR="$work/data" out="$out" xvfb-run -a -s "-screen 0 1024x700x24" bas
   # The Connect button: 8, 59, 75 x 25 in the client area.
   xdotool mousemove --window "$win" 45 71 click 1
   sleep 3
-  import -window root "$out"
+  import -window root -crop 896x581+0+0 +repage "$out"
   kill $app
 '
 echo "screenshot: $out"
