@@ -61,7 +61,13 @@ TForm1::~TForm1() {
 void TForm1::ConnectHandlers() {
   connect(btnConnect, &QPushButton::clicked, this, [this] { Guarded([this] { btnConnectClick(); }); });
   connect(edtIP, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtIPChange(); }); });
-  connect(tmr1, &QTimer::timeout, this, [this] { Guarded([this] { tmr1Timer(); }); });
+  connect(tmr1, &QTimer::timeout, this, [this] {
+    // A tick whose error box is still open must not stack another under it.
+    if (timerBusy_) return;
+    timerBusy_ = true;
+    Guarded([this] { tmr1Timer(); });
+    timerBusy_ = false;
+  });
   connect(tv1, &QTreeWidget::itemClicked, this, [this] { Guarded([this] { tv1Click(); }); });
   connect(tv1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { pmTv1->popup(tv1->viewport()->mapToGlobal(at)); });

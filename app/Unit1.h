@@ -107,5 +107,6 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<CMemoLines> memo_;
   bool closing_ = false;
+  bool timerBusy_ = false;
   int designCentralHeight_ = 0;
 };
