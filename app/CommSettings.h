@@ -5,8 +5,8 @@
 struct TCommSettings {
   std::string IP = "127.0.0.1";
   std::string ModbusPort = "502";
-  int FtpPort = 21;         // FTPPort: a non-root meter simulator listens elsewhere
-  int FilePauseMs = 1000;   // FilePauseMs: the pause after each fetched file
+  int FtpPort = 21;        // FTPPort: a non-root meter simulator listens elsewhere
+  int FilePauseMs = 1000;  // FilePauseMs: the pause after each fetched file
 };
 
 std::string CommSettingsPath();

@@ -1,9 +1,10 @@
 #include "app/GroupFiles.h"
 
-#include <algorithm>
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+
+#include <algorithm>
 
 #include "meter/DataFolder.h"
 #include "meter/TextCodec.h"
@@ -19,8 +20,8 @@ bool ExtensionMatches(const std::string& name, const std::string& extension) {
 }
 
 // False when the pump says the application is closing.
-bool Walk(const std::string& folder, const std::string& extension,
-          std::vector<std::string>& files, const PumpHook& pump) {
+bool Walk(const std::string& folder, const std::string& extension, std::vector<std::string>& files,
+          const PumpHook& pump) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return true;
   std::vector<std::string> names;

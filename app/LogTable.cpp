@@ -18,7 +18,7 @@ bool RecordTime(const TSystemTime& s, TDateTime& out) {
 
 bool FormatGeneral(double value, std::string& out) {
   if (!std::isfinite(value)) return false;
-  if (value == 0) {  // negative zero included
+  if (value == 0) {      // negative zero included
     out.assign(1, '0');  // (GCC 12 warns falsely on assigning a literal here)
     return true;
   }
@@ -40,8 +40,7 @@ bool FormatGeneral(double value, std::string& out) {
     break;
   }
   const char sep = FormatSettings().DecimalSeparator;
-  if (sep != '.')
-    std::replace(s.begin(), s.end(), '.', sep);
+  if (sep != '.') std::replace(s.begin(), s.end(), '.', sep);
   out = std::move(s);
   return true;
 }

@@ -13,7 +13,9 @@ void TLogTableModel::SetRowCount(int rows) {
   endResetModel();
 }
 
-int TLogTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int TLogTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : rows_;
+}
 
 int TLogTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(columns_.size());

@@ -19,7 +19,8 @@ void AppMessageBox(QMessageBox::Icon icon, const QString& text) {
     g_hook(icon, text);
     return;
   }
-  QMessageBox box(icon, QStringLiteral("KRVO"), text, QMessageBox::Ok, QApplication::activeWindow());
+  QMessageBox box(icon, QStringLiteral("KRVO"), text, QMessageBox::Ok,
+                  QApplication::activeWindow());
   box.exec();
 }
 

@@ -34,7 +34,9 @@ class TMemoAdapter : public CMemoLines {
  public:
   explicit TMemoAdapter(QPlainTextEdit* memo) : memo_(memo) {}
   void Clear() override { memo_->clear(); }
-  void Add(const std::string& line) override { memo_->appendPlainText(QString::fromStdString(line)); }
+  void Add(const std::string& line) override {
+    memo_->appendPlainText(QString::fromStdString(line));
+  }
 
  private:
   QPlainTextEdit* memo_;
@@ -59,7 +61,8 @@ TForm1::~TForm1() {
 }
 
 void TForm1::ConnectHandlers() {
-  connect(btnConnect, &QPushButton::clicked, this, [this] { Guarded([this] { btnConnectClick(); }); });
+  connect(btnConnect, &QPushButton::clicked, this,
+          [this] { Guarded([this] { btnConnectClick(); }); });
   connect(edtIP, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtIPChange(); }); });
   connect(tmr1, &QTimer::timeout, this, [this] {
     // A tick whose error box is still open must not stack another under it.
@@ -94,7 +97,8 @@ void TForm1::FormCreate() {
     const QSignalBlocker blockPort(sePort);
     edtIP->setText(QString::fromStdString(FDeviceIP));
     int port = 502;
-    const auto [p, ec] = std::from_chars(FModbusPort.data(), FModbusPort.data() + FModbusPort.size(), port);
+    const auto [p, ec] =
+        std::from_chars(FModbusPort.data(), FModbusPort.data() + FModbusPort.size(), port);
     if (ec != std::errc() || p != FModbusPort.data() + FModbusPort.size()) port = 502;
     sePort->setValue(port);
   }
@@ -129,8 +133,10 @@ bool TForm1::IsValidIP(const std::string& text) { return ::IsValidIP(text); }
 
 void TForm1::edtIPExit() {
   if (!IsValidIP(edtIP->text().toStdString()))
-    AppMessageBox(QMessageBox::Critical,
-                  QStringLiteral("Invalid IP. IP format is xxx.xxx.xxx.xxx, and xxx should be less than 256."));
+    AppMessageBox(
+        QMessageBox::Critical,
+        QStringLiteral(
+            "Invalid IP. IP format is xxx.xxx.xxx.xxx, and xxx should be less than 256."));
 }
 
 void TForm1::CreateComm() {

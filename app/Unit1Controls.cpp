@@ -56,7 +56,8 @@ QString QtPattern(std::string pattern) {
 QDateTimeEdit* Picker(QWidget* parent, const char* name, bool date, int x, int y) {
   auto* p = Place(new QDateTimeEdit(parent), name, x, y, 89, 21);
   // The same regional formats as every other date and time the program shows.
-  p->setDisplayFormat(QtPattern(date ? FormatSettings().ShortDateFormat : FormatSettings().LongTimeFormat));
+  p->setDisplayFormat(
+      QtPattern(date ? FormatSettings().ShortDateFormat : FormatSettings().LongTimeFormat));
   p->setCalendarPopup(date);
   p->setEnabled(false);
   return p;
@@ -100,8 +101,10 @@ void TForm1::CreateControls() {
   lblLogsNumber = Label(c, "lblLogsNumber", "Logs Number:", 488, 96, 66, 13);
   edtLogsNumber = Place(new QLineEdit(QStringLiteral("0"), c), "edtLogsNumber", 616, 92, 89, 21);
   edtLogsNumber->setEnabled(false);
-  btnSaveAsLogs = Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs", 744, 90, 75, 25);
-  btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill", 584, 118, 113, 25);
+  btnSaveAsLogs =
+      Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs", 744, 90, 75, 25);
+  btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
+                        584, 118, 113, 25);
   btnEnergyBill->hide();
   lbl5 = Label(c, "lbl5", "DataLog Group (Right-Click to download logs):", 8, 126, 219, 13);
 
@@ -165,9 +168,9 @@ void TForm1::CreateControls() {
   ProgressBar1->setTextVisible(false);
   ProgressBar1->setValue(0);
   ProgressBar1->setAttribute(Qt::WA_TransparentForMouseEvents);
-  ProgressBar1->setStyleSheet(QStringLiteral(
-      "QProgressBar { background: transparent; border: none; }"
-      "QProgressBar::chunk { background: rgba(0, 120, 215, 70); }"));
+  ProgressBar1->setStyleSheet(
+      QStringLiteral("QProgressBar { background: transparent; border: none; }"
+                     "QProgressBar::chunk { background: rgba(0, 120, 215, 70); }"));
   ProgressBar1->setGeometry(1, 2, StatusBar1->width() - 1, StatusBar1->height() - 2);
   ProgressBar1->raise();
   StatusBar1->installEventFilter(this);

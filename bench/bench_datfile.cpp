@@ -1,12 +1,13 @@
 // Reading a .dat file of 100,000 records x 64 keys from the page cache:
 // ReadDataLogFile, the same file with numpy, and a plain read of its bytes.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "meter/ZelDef.h"
@@ -57,7 +58,8 @@ int main() {
     FILE* f = std::fopen(path.c_str(), "wb");
     for (int r = 0; r < kRecords; ++r) {
       for (size_t i = 0; i < 4 * kKeys; ++i) rec[i] = static_cast<uint8_t>(rng());
-      const uint8_t stamp[6] = {26, 12, static_cast<uint8_t>(1 + r % 28), static_cast<uint8_t>(r % 24), 0, 0};
+      const uint8_t stamp[6] = {
+          26, 12, static_cast<uint8_t>(1 + r % 28), static_cast<uint8_t>(r % 24), 0, 0};
       std::copy(stamp, stamp + 6, rec.begin() + 4 * kKeys);
       std::fwrite(rec.data(), 1, rec.size(), f);
     }
@@ -69,7 +71,8 @@ int main() {
   auto plainRead = [&] {
     const int fd = open(path.c_str(), O_RDONLY);
     size_t got = 0;
-    for (ssize_t n; (n = read(fd, buf.data() + got, buf.size() - got)) > 0;) got += static_cast<size_t>(n);
+    for (ssize_t n; (n = read(fd, buf.data() + got, buf.size() - got)) > 0;)
+      got += static_cast<size_t>(n);
     close(fd);
   };
   plainRead();  // into the page cache

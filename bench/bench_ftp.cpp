@@ -53,12 +53,14 @@ int main() {
     krvo.push_back(mb / std::chrono::duration<double>(Clock::now() - t0).count());
     ftp.CloseSession();
     if (fs::file_size(local) != kBytes) {
-      std::fprintf(stderr, "FetchFile got %ju bytes\n", static_cast<uintmax_t>(fs::file_size(local)));
+      std::fprintf(stderr, "FetchFile got %ju bytes\n",
+                   static_cast<uintmax_t>(fs::file_size(local)));
       return 1;
     }
 
-    const std::string cmd = "curl -s -o " + local + " ftp://127.0.0.1:" +
-                            std::to_string(sim.FtpPort()) + "/DataLog/Group1/big.dat";
+    const std::string cmd = "curl -s -o " + local +
+                            " ftp://127.0.0.1:" + std::to_string(sim.FtpPort()) +
+                            "/DataLog/Group1/big.dat";
     const auto t1 = Clock::now();
     if (std::system(cmd.c_str()) != 0) {
       std::fprintf(stderr, "curl failed\n");

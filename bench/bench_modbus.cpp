@@ -1,8 +1,9 @@
 // Register reads per second against one krvo-sim on loopback: the meter
 // object's request cycle, then libmodbus's own client on the same registers.
+#include <modbus/modbus.h>
+
 #include <chrono>
 #include <cstdio>
-#include <modbus/modbus.h>
 
 #include "meter/ZelDef.h"
 #include "tests/support/Process.h"

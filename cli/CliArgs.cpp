@@ -9,7 +9,8 @@ CliArgs::CliArgs(int argc, char** argv, int first, const std::set<std::string>& 
   for (int i = first; i < argc; ++i) {
     std::string a = argv[i];
     // "-3" is a negative number, not an option.
-    const bool negativeNumber = a.size() >= 2 && a[0] == '-' && std::isdigit(static_cast<unsigned char>(a[1]));
+    const bool negativeNumber =
+        a.size() >= 2 && a[0] == '-' && std::isdigit(static_cast<unsigned char>(a[1]));
     if (onlyPositional || a.size() < 2 || a[0] != '-' || negativeNumber) {
       positional_.push_back(a);
       continue;

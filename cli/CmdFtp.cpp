@@ -57,7 +57,8 @@ int CmdLs(int argc, char** argv) {
     client.SetTransferType(TFtpTransferType::ftASCII);
     client.ListFolder(nullptr, "", true);
     for (const TFtpListEntry& e : client.Listing())
-      std::printf("%c\t%lld\t%s\n", KindOf(e.ItemType), static_cast<long long>(e.Size), e.Name.c_str());
+      std::printf("%c\t%lld\t%s\n", KindOf(e.ItemType), static_cast<long long>(e.Size),
+                  e.Name.c_str());
     std::fflush(stdout);
   });
 }
@@ -72,7 +73,8 @@ int CmdGet(int argc, char** argv) {
   ApplyDataDir(args);
   const std::string remote = args.Positional()[0];
   const size_t slash = remote.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : (slash == 0 ? "/" : remote.substr(0, slash));
+  const std::string folder =
+      slash == std::string::npos ? "" : (slash == 0 ? "/" : remote.substr(0, slash));
   const std::string name = slash == std::string::npos ? remote : remote.substr(slash + 1);
   if (name.empty()) throw UsageError{"REMOTE_FILE must name a file"};
   TFtpClient client;

@@ -1,10 +1,10 @@
 #include "cli/MeterSession.h"
 
-#include "cli/CliArgs.h"
-#include "cli/DataDir.h"
-
 #include <cstdio>
 #include <exception>
+
+#include "cli/CliArgs.h"
+#include "cli/DataDir.h"
 
 bool ParseMeterArgs(int argc, char** argv, const char* usage, std::string& host, int& port) {
   CliArgs args(argc, argv, 2, {"--host", "--port", "--data-dir"}, {});
@@ -19,8 +19,7 @@ bool ParseMeterArgs(int argc, char** argv, const char* usage, std::string& host,
   return true;
 }
 
-MeterSession::MeterSession(const std::string& host, int port)
-    : comm_(host, std::to_string(port)) {}
+MeterSession::MeterSession(const std::string& host, int port) : comm_(host, std::to_string(port)) {}
 
 MeterSession::~MeterSession() {
   meter_.reset();

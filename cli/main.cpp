@@ -29,12 +29,9 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"info", CmdInfo, &kInfoUsage},
-    {"setup", CmdSetup, &kSetupUsage},
-    {"show", CmdShow, &kShowUsage},
-    {"keyname", CmdKeyName, &kKeyNameUsage},
-    {"ls", CmdLs, &kLsUsage},
-    {"get", CmdGet, &kGetUsage},
+    {"info", CmdInfo, &kInfoUsage}, {"setup", CmdSetup, &kSetupUsage},
+    {"show", CmdShow, &kShowUsage}, {"keyname", CmdKeyName, &kKeyNameUsage},
+    {"ls", CmdLs, &kLsUsage},       {"get", CmdGet, &kGetUsage},
 };
 
 }  // namespace

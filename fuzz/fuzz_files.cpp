@@ -1,9 +1,10 @@
 // Setup files and .dat files as an old folder or another program left them.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "meter/IniFile.h"
 #include "meter/ZelDef.h"
@@ -30,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string folder = Scratch();
   Write(folder + "DataLogSetup.ini", data, size);
   CIniFile ini(folder + "DataLogSetup.ini");
-  ini.WriteString("PanelName", "DeviceName", std::string(reinterpret_cast<const char*>(data), size));
+  ini.WriteString("PanelName", "DeviceName",
+                  std::string(reinterpret_cast<const char*>(data), size));
   ini.ReadInteger("Group0", "KeyNum", 0);
   if (CZELMeterObj::LoadDataLogSetup(folder)) {
     CZELMeterObj::LoadPanelNames(folder);

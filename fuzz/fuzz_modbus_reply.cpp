@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (meter.ReadRegisters(3, 9800, reply, count)) {
     double v = 0;
     for (int format = 0; format < 64; ++format)
-      for (int at = 3; at + 8 <= reply.Count; at += 2) CModbusProtocol::DecodeValue(format, reply.Bytes + at, v);
+      for (int at = 3; at + 8 <= reply.Count; at += 2)
+        CModbusProtocol::DecodeValue(format, reply.Bytes + at, v);
   }
   return 0;
 }

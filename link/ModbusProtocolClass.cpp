@@ -39,7 +39,8 @@ uint16_t CModbusProtocol::CalcCRC16(const uint8_t* bytes, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     crc ^= bytes[i];
     for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+      crc =
+          (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
     }
   }
   return crc;
@@ -135,33 +136,67 @@ bool CModbusProtocol::DecodeValue(int32_t format, const uint8_t* p, double& valu
   const auto s16 = [](uint16_t w) { return static_cast<int32_t>(static_cast<int16_t>(w)); };
   uint32_t h0 = 0, h1 = 0;
   switch (format) {
-    case 0: value = w(0); return true;
-    case 1: value = s16(w(0)); return true;
-    case 2: value = static_cast<uint32_t>((uint32_t{w(0)} << 16) | w(1)); return true;
-    case 3: value = static_cast<int32_t>((uint32_t{w(0)} << 16) | w(1)); return true;
-    case 4: value = static_cast<uint32_t>(uint32_t{w(0)} * 10000u + w(1)); return true;
-    case 5: value = static_cast<int32_t>(static_cast<uint32_t>(s16(w(0))) * 10000u + w(1)); return true;
-    case 9: value = FloatFromBytes(p[0], p[1], p[2], p[3]); return true;
-    case 11: value = static_cast<int8_t>(p[0]); return true;
-    case 12: value = p[0]; return true;
+    case 0:
+      value = w(0);
+      return true;
+    case 1:
+      value = s16(w(0));
+      return true;
+    case 2:
+      value = static_cast<uint32_t>((uint32_t{w(0)} << 16) | w(1));
+      return true;
+    case 3:
+      value = static_cast<int32_t>((uint32_t{w(0)} << 16) | w(1));
+      return true;
+    case 4:
+      value = static_cast<uint32_t>(uint32_t{w(0)} * 10000u + w(1));
+      return true;
+    case 5:
+      value = static_cast<int32_t>(static_cast<uint32_t>(s16(w(0))) * 10000u + w(1));
+      return true;
+    case 9:
+      value = FloatFromBytes(p[0], p[1], p[2], p[3]);
+      return true;
+    case 11:
+      value = static_cast<int8_t>(p[0]);
+      return true;
+    case 12:
+      value = p[0];
+      return true;
     case 13:
       if (!HexAsDecimal(p[0], h0)) return false;
       value = h0;
       return true;
-    case 14: value = static_cast<uint32_t>(w(0) + uint32_t{w(1)} * 1000u); return true;
+    case 14:
+      value = static_cast<uint32_t>(w(0) + uint32_t{w(1)} * 1000u);
+      return true;
     case 15: {
       uint32_t lo = uint32_t{w(0)} * 10000u + w(1);
       uint32_t hi = uint32_t{w(2)} * 10000u + w(3);
       value = static_cast<int32_t>(lo + hi * 1000000u);
       return true;
     }
-    case 22: value = static_cast<uint32_t>((uint32_t{w(1)} << 16) | w(0)); return true;
-    case 23: value = static_cast<int32_t>((uint32_t{w(1)} << 16) | w(0)); return true;
-    case 24: value = FloatFromBytes(p[2], p[3], p[0], p[1]); return true;
-    case 25: value = static_cast<uint32_t>(w(0) + uint32_t{w(1)} * 10000u); return true;
-    case 26: value = static_cast<int32_t>(static_cast<uint32_t>(s16(w(0))) + uint32_t{w(1)} * 10000u); return true;
-    case 30: value = static_cast<uint16_t>(p[0] | (p[1] << 8)); return true;
-    case 31: value = static_cast<int16_t>(p[0] | (p[1] << 8)); return true;
+    case 22:
+      value = static_cast<uint32_t>((uint32_t{w(1)} << 16) | w(0));
+      return true;
+    case 23:
+      value = static_cast<int32_t>((uint32_t{w(1)} << 16) | w(0));
+      return true;
+    case 24:
+      value = FloatFromBytes(p[2], p[3], p[0], p[1]);
+      return true;
+    case 25:
+      value = static_cast<uint32_t>(w(0) + uint32_t{w(1)} * 10000u);
+      return true;
+    case 26:
+      value = static_cast<int32_t>(static_cast<uint32_t>(s16(w(0))) + uint32_t{w(1)} * 10000u);
+      return true;
+    case 30:
+      value = static_cast<uint16_t>(p[0] | (p[1] << 8));
+      return true;
+    case 31:
+      value = static_cast<int16_t>(p[0] | (p[1] << 8));
+      return true;
     case 50:
     case 51: {
       int64_t v = int64_t{w(0)} + int64_t{w(1)} * 10000 + int64_t{w(2)} * 100000000 +
@@ -169,7 +204,9 @@ bool CModbusProtocol::DecodeValue(int32_t format, const uint8_t* p, double& valu
       value = format == 50 ? static_cast<double>(v) : static_cast<double>(v) / 1000.0;
       return true;
     }
-    case 52: value = FloatFromBytes(p[3], p[2], p[1], p[0]); return true;
+    case 52:
+      value = FloatFromBytes(p[3], p[2], p[1], p[0]);
+      return true;
     case 53:
       if (!HexAsDecimal(w(0), h0)) return false;
       value = h0;
@@ -186,15 +223,26 @@ bool CModbusProtocol::DecodeValue(int32_t format, const uint8_t* p, double& valu
       if (!HexAsDecimal(w(0), h0) || !HexAsDecimal(w(1), h1)) return false;
       value = static_cast<uint32_t>(h0 + h1 * 10000u);
       return true;
-    case 57: value = static_cast<int32_t>(w(0) + static_cast<uint32_t>(s16(w(1))) * 32768u); return true;
-    case 58: value = static_cast<uint32_t>(w(0) + uint32_t{w(1)} * 32768u); return true;
-    case 59: value = (w(0) & 0x8000) ? -static_cast<double>(w(0) & 0x7FFF) : (w(0) & 0x7FFF); return true;
-    case 60: value = static_cast<uint32_t>((uint32_t{w(1)} << 16) | w(2)); return true;
-    case 61: value = static_cast<uint32_t>(uint32_t{w(0)} * 100000000u + uint32_t{w(1)} * 10000u + w(2)); return true;
+    case 57:
+      value = static_cast<int32_t>(w(0) + static_cast<uint32_t>(s16(w(1))) * 32768u);
+      return true;
+    case 58:
+      value = static_cast<uint32_t>(w(0) + uint32_t{w(1)} * 32768u);
+      return true;
+    case 59:
+      value = (w(0) & 0x8000) ? -static_cast<double>(w(0) & 0x7FFF) : (w(0) & 0x7FFF);
+      return true;
+    case 60:
+      value = static_cast<uint32_t>((uint32_t{w(1)} << 16) | w(2));
+      return true;
+    case 61:
+      value = static_cast<uint32_t>(uint32_t{w(0)} * 100000000u + uint32_t{w(1)} * 10000u + w(2));
+      return true;
     case 62:
       if (!HexAsDecimal(w(0), h0) || !HexAsDecimal(w(1), h1)) return false;
       value = static_cast<uint32_t>(h0 * 10000u + h1);
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }

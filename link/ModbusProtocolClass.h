@@ -30,8 +30,8 @@ class CModbusProtocol {
   // Writes only the frame bytes and Count; the caller clears the buffer.
   static void FrameToBuffer(const TModbusFrame& frame, TModbusBuffer& buffer);
   static void BufferToFrame(const TModbusBuffer& buffer, TModbusFrame& frame);
-  static void BuildReadRequest(uint8_t address, uint8_t funcCode, uint16_t start,
-                               uint16_t count, TModbusBuffer& buffer);
+  static void BuildReadRequest(uint8_t address, uint8_t funcCode, uint16_t start, uint16_t count,
+                               TModbusBuffer& buffer);
   static bool CheckReply(uint8_t address, uint8_t funcCode, TModbusBuffer buffer);
 
   // Wraps an RTU frame of rtuLength bytes with the next transaction id.

@@ -1,10 +1,6 @@
 #include "link/TcpClientClass.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -13,6 +9,11 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "link/DebugOutput.h"
 

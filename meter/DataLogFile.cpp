@@ -1,11 +1,12 @@
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "meter/ZelDef.h"
 
@@ -23,7 +24,8 @@ struct FileHandle {
   throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(err));
 }
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the .dat reader assumes a little-endian host");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the .dat reader assumes a little-endian host");
 
 // Raw values converted and divided in one pass over a record; the compiler
 // vectorises it (an AVX2 copy is picked at run time where the CPU has it).
@@ -56,8 +58,8 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
   if (keys > kMaxKeys) {
     // A record has 64 value slots; such a setup cannot be the meter's.
     throw EDataLogError("Data log group " + std::to_string(group + 1) + " lists " +
-                      std::to_string(keys) + " keys, more than the 64 a record can hold; \"" +
-                      path + "\" is not read.");
+                        std::to_string(keys) + " keys, more than the 64 a record can hold; \"" +
+                        path + "\" is not read.");
   }
 
   FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
@@ -84,6 +86,7 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
   void* map = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.fd, 0);
   if (map == MAP_FAILED) ThrowOpenError(path, errno);
   const auto* data = static_cast<const uint8_t*>(map);
-  for (size_t r = 0; r < total; ++r) DecodeRecord(data + r * recordSize, keys, divisor, noKeys, noKeyCount);
+  for (size_t r = 0; r < total; ++r)
+    DecodeRecord(data + r * recordSize, keys, divisor, noKeys, noKeyCount);
   munmap(map, bytes);
 }

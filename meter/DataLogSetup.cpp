@@ -34,8 +34,9 @@ std::string SetupFileOf(const std::string& folder) {
 }
 
 void ShowMissingSetupFile(const std::string& path) {
-  ShowMessageBox(path + "\n\nNot find file DataLogSetup.ini.\n"
-                        "Please select a folder containing with 'DataLogSetup.ini'.");
+  ShowMessageBox(path +
+                 "\n\nNot find file DataLogSetup.ini.\n"
+                 "Please select a folder containing with 'DataLogSetup.ini'.");
 }
 
 bool CZELMeterObj::ReadSnapShotSetup() {
@@ -51,7 +52,8 @@ bool CZELMeterObj::ReadSnapShotSetup() {
     s.TimeInterval = Decoded(reply, 3, 2);
     s.TimeOffset = static_cast<uint16_t>(Decoded(reply, 5, 0));
     s.KeyNum = static_cast<uint16_t>(Decoded(reply, 6, 0));
-    for (int i = 0; i < kMaxKeys; ++i) s.keyArr[i] = static_cast<uint16_t>(Decoded(reply, 7 + i, 0));
+    for (int i = 0; i < kMaxKeys; ++i)
+      s.keyArr[i] = static_cast<uint16_t>(Decoded(reply, 7 + i, 0));
   }
   return true;
 }

@@ -45,15 +45,14 @@ bool IsValidDate(int year, int month, int day) {
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
   if (!IsValidDate(year, month, day)) return false;
-  out = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                          static_cast<unsigned>(day)) -
-                            kEpochShift);
+  out = static_cast<double>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochShift);
   return true;
 }
 
 bool TryEncodeTime(int hour, int minute, int second, int ms, TDateTime& out) {
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
-      ms < 0 || ms > 999)
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0 ||
+      ms > 999)
     return false;
   out = static_cast<double>(((hour * 60 + minute) * 60 + second) * 1000 + ms) / kMsPerDay;
   return true;

@@ -61,11 +61,11 @@ bool CZELMeterObj::ReadDeviceInfo() {
                 "Firmware Version: V%d.%.2d.%.2d, Firmware Date: %s, Modbus Version: V%s, "
                 "Web Version: V%s, S/N: %.10d ",
                 info.FirmwareVersion / 10000, (info.FirmwareVersion / 100) % 100,
-                info.FirmwareVersion % 100, firmwareDate.c_str(), Tenths(info.ModbusVersion).c_str(),
-                Tenths(info.WebVersion).c_str(), static_cast<int32_t>(info.SerialNumber));
+                info.FirmwareVersion % 100, firmwareDate.c_str(),
+                Tenths(info.ModbusVersion).c_str(), Tenths(info.WebVersion).c_str(),
+                static_cast<int32_t>(info.SerialNumber));
   FMemo.Add(line);
 
   ReadPanelNames();
   return true;
 }
-

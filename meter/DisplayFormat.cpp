@@ -1,11 +1,12 @@
 #include "meter/DisplayFormat.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <langinfo.h>
-#include <locale.h>
 #include <mutex>
 #include <optional>
 
@@ -62,25 +63,63 @@ std::string PatternFromStrftime(const std::string& fmt) {
       c = fmt[++i];  // modifiers and glibc padding flags
     const char* token = nullptr;
     switch (c) {
-      case 'Y': token = "yyyy"; break;
-      case 'y': token = "yy"; break;
-      case 'm': token = "MM"; break;
-      case 'd': token = "dd"; break;
-      case 'e': token = "d"; break;
-      case 'H': token = "HH"; break;
-      case 'k': token = "H"; break;
-      case 'I': token = "hh"; break;
-      case 'l': token = "h"; break;
-      case 'M': token = "mm"; break;
-      case 'S': token = "ss"; break;
-      case 'p': case 'P': token = "tt"; break;
-      case 'T': token = "HH:mm:ss"; break;
-      case 'R': token = "HH:mm"; break;
-      case 'r': token = "hh:mm:ss tt"; break;
-      case 'D': token = "MM/dd/yy"; break;
-      case 'F': token = "yyyy-MM-dd"; break;
-      case '%': literal += '%'; continue;
-      default: continue;  // names of days and months are not part of a short form
+      case 'Y':
+        token = "yyyy";
+        break;
+      case 'y':
+        token = "yy";
+        break;
+      case 'm':
+        token = "MM";
+        break;
+      case 'd':
+        token = "dd";
+        break;
+      case 'e':
+        token = "d";
+        break;
+      case 'H':
+        token = "HH";
+        break;
+      case 'k':
+        token = "H";
+        break;
+      case 'I':
+        token = "hh";
+        break;
+      case 'l':
+        token = "h";
+        break;
+      case 'M':
+        token = "mm";
+        break;
+      case 'S':
+        token = "ss";
+        break;
+      case 'p':
+      case 'P':
+        token = "tt";
+        break;
+      case 'T':
+        token = "HH:mm:ss";
+        break;
+      case 'R':
+        token = "HH:mm";
+        break;
+      case 'r':
+        token = "hh:mm:ss tt";
+        break;
+      case 'D':
+        token = "MM/dd/yy";
+        break;
+      case 'F':
+        token = "yyyy-MM-dd";
+        break;
+      case '%':
+        literal += '%';
+        continue;
+      default:
+        continue;  // names of days and months are not part of a short form
     }
     flushLiteral();
     out += token;
@@ -138,23 +177,52 @@ std::string FormatDateTimePattern(const std::string& p, TDateTime value) {
     size_t n = RunLength(p, i, c);
     switch (c) {
       case 'y':
-        if (n >= 4) { AppendNumber(out, t.Year, 4); n = 4; }
-        else { AppendNumber(out, t.Year % 100, 2); n = std::min<size_t>(n, 2); }
+        if (n >= 4) {
+          AppendNumber(out, t.Year, 4);
+          n = 4;
+        } else {
+          AppendNumber(out, t.Year % 100, 2);
+          n = std::min<size_t>(n, 2);
+        }
         break;
-      case 'M': n = std::min<size_t>(n, 2); AppendNumber(out, t.Month, static_cast<int>(n)); break;
-      case 'd': n = std::min<size_t>(n, 2); AppendNumber(out, t.Day, static_cast<int>(n)); break;
-      case 'H': n = std::min<size_t>(n, 2); AppendNumber(out, t.Hour, static_cast<int>(n)); break;
+      case 'M':
+        n = std::min<size_t>(n, 2);
+        AppendNumber(out, t.Month, static_cast<int>(n));
+        break;
+      case 'd':
+        n = std::min<size_t>(n, 2);
+        AppendNumber(out, t.Day, static_cast<int>(n));
+        break;
+      case 'H':
+        n = std::min<size_t>(n, 2);
+        AppendNumber(out, t.Hour, static_cast<int>(n));
+        break;
       case 'h': {
         n = std::min<size_t>(n, 2);
         int h12 = t.Hour % 12 == 0 ? 12 : t.Hour % 12;
         AppendNumber(out, h12, static_cast<int>(n));
         break;
       }
-      case 'm': n = std::min<size_t>(n, 2); AppendNumber(out, t.Minute, static_cast<int>(n)); break;
-      case 's': n = std::min<size_t>(n, 2); AppendNumber(out, t.Second, static_cast<int>(n)); break;
-      case 'z': n = std::min<size_t>(n, 3); AppendNumber(out, t.MilliSecond, 3); break;
-      case 't': n = std::min<size_t>(n, 2); out += t.Hour < 12 ? "AM" : "PM"; break;
-      default: out += c; n = 1; break;
+      case 'm':
+        n = std::min<size_t>(n, 2);
+        AppendNumber(out, t.Minute, static_cast<int>(n));
+        break;
+      case 's':
+        n = std::min<size_t>(n, 2);
+        AppendNumber(out, t.Second, static_cast<int>(n));
+        break;
+      case 'z':
+        n = std::min<size_t>(n, 3);
+        AppendNumber(out, t.MilliSecond, 3);
+        break;
+      case 't':
+        n = std::min<size_t>(n, 2);
+        out += t.Hour < 12 ? "AM" : "PM";
+        break;
+      default:
+        out += c;
+        n = 1;
+        break;
     }
     i += n;
   }

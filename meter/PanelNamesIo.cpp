@@ -24,10 +24,12 @@ bool CZELMeterObj::ReadPanelNames() {
   PanelNames.MainsIName = NameAt(reply, 1);
   PanelNames.MainsIIName = NameAt(reply, 2);
   for (int b = 0; b < MeterMap::kBranchBlocks; ++b) {
-    const auto start = static_cast<uint16_t>(MeterMap::kBranchStart + MeterMap::kBranchBlockCount * b);
+    const auto start =
+        static_cast<uint16_t>(MeterMap::kBranchStart + MeterMap::kBranchBlockCount * b);
     if (!ReadRegisters(MeterMap::kReadHolding, start, reply, MeterMap::kBranchBlockCount))
       return false;
-    for (int i = 0; i < 6; ++i) PanelNames.BranchName[static_cast<size_t>(6 * b + i)] = NameAt(reply, i);
+    for (int i = 0; i < 6; ++i)
+      PanelNames.BranchName[static_cast<size_t>(6 * b + i)] = NameAt(reply, i);
   }
   SavePanelNames();
   return true;

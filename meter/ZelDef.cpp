@@ -19,8 +19,7 @@ bool IsCompleteTcpException(const uint8_t* bytes, int held) {
 
 }  // namespace
 
-CZELMeterObj::CZELMeterObj(CSocketClientComm& comm, CMemoLines& memo)
-    : FComm(comm), FMemo(memo) {
+CZELMeterObj::CZELMeterObj(CSocketClientComm& comm, CMemoLines& memo) : FComm(comm), FMemo(memo) {
   FramingMode = 1;
   if (FProtocol == nullptr) FProtocol = new CModbusProtocol();
 }

@@ -1,14 +1,15 @@
 #include "retrieval/FtpClient.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <netdb.h>
-#include <unistd.h>
 
 #include "retrieval/FtpErrors.h"
 #include "retrieval/FtpListing.h"
@@ -80,9 +81,12 @@ const TFtpReply& TFtpClient::ReadReply() {
     }
     if (!control_.IsOpen()) throw EFtpError("Not connected.");
     switch (control_.WaitReadable(ReadTimeout, hook)) {
-      case CFtpConnection::WaitResult::TimedOut: throw EFtpReadTimeout();
-      case CFtpConnection::WaitResult::Closed: throw EFtpError("Not connected.");
-      case CFtpConnection::WaitResult::Ready: break;
+      case CFtpConnection::WaitResult::TimedOut:
+        throw EFtpReadTimeout();
+      case CFtpConnection::WaitResult::Closed:
+        throw EFtpError("Not connected.");
+      case CFtpConnection::WaitResult::Ready:
+        break;
     }
     char buf[4096];
     const long n = control_.Receive(buf, sizeof buf);
@@ -231,7 +235,8 @@ void TFtpClient::ListFolder(std::vector<std::string>* lines, const std::string& 
     size_t end = text.find_first_of("\r\n", start);
     if (end == std::string::npos) end = text.size();
     listingLines_.push_back(text.substr(start, end - start));
-    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
+    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
+      ++end;
     start = end + 1;
   }
   if (lines != nullptr) *lines = listingLines_;
@@ -252,12 +257,14 @@ void TFtpClient::FetchFile(const std::string& remoteName, const std::string& loc
                            bool overwrite, bool /*resume*/) {
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
   LocalFile file{::open(localPath.c_str(), flags, 0644)};
-  if (file.fd < 0) throw EFtpError("Cannot create file \"" + localPath + "\". " + std::strerror(errno));
+  if (file.fd < 0)
+    throw EFtpError("Cannot create file \"" + localPath + "\". " + std::strerror(errno));
   Transfer("RETR " + remoteName, [&](const char* p, size_t n) {
     while (n > 0) {
       const ssize_t w = ::write(file.fd, p, n);
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) throw EFtpError("Cannot write file \"" + localPath + "\". " + std::strerror(errno));
+      if (w <= 0)
+        throw EFtpError("Cannot write file \"" + localPath + "\". " + std::strerror(errno));
       p += w;
       n -= static_cast<size_t>(w);
     }

@@ -23,10 +23,10 @@ class TFtpClient {
   std::string Username;
   std::string Password;
   bool Passive = true;
-  int ReadTimeout = 10000;                  // ms, control connection
-  int ConnectTimeout = 120000;              // ms, each TCP connect
-  int RecvBufferSize = 2048000;             // bytes of one progress block
-  int DataIdleTimeout = 0;                  // ms without data on a data connection; 0 = none
+  int ReadTimeout = 10000;                    // ms, control connection
+  int ConnectTimeout = 120000;                // ms, each TCP connect
+  int RecvBufferSize = 2048000;               // bytes of one progress block
+  int DataIdleTimeout = 0;                    // ms without data on a data connection; 0 = none
   size_t MaxListingBytes = 16 * 1024 * 1024;  // largest listing held
 
   // Events.

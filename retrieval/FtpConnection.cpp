@@ -1,14 +1,15 @@
 #include "retrieval/FtpConnection.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 
 #include "retrieval/FtpErrors.h"
 
@@ -17,7 +18,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
@@ -84,8 +86,8 @@ void CFtpConnection::Connect(const sockaddr_in& to, int limitMs,
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-CFtpConnection::WaitResult CFtpConnection::WaitReadable(int timeoutMs,
-                                                         const std::function<void()>& betweenSlices) {
+CFtpConnection::WaitResult CFtpConnection::WaitReadable(
+    int timeoutMs, const std::function<void()>& betweenSlices) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
   for (;;) {
     if (fd_ < 0) return WaitResult::Closed;

@@ -2,9 +2,10 @@
 // One TCP connection of the FTP client. Every wait is cut into slices and a
 // hook runs between them, so the caller's event loop stays alive and its
 // handlers may close this connection while a wait is under way.
+#include <netinet/in.h>
+
 #include <cstddef>
 #include <functional>
-#include <netinet/in.h>
 #include <string>
 
 class CFtpConnection {

@@ -1,10 +1,11 @@
 #include "retrieval/FtpListing.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstring>
-#include <strings.h>
 
 #include "meter/DateTimeUtil.h"
 
@@ -95,7 +96,8 @@ bool ParseUnixLine(const std::string& line, const tm& now, TFtpListEntry& e) {
   // perms links owner [group] size month day year-or-time name...
   int64_t number = 0;
   size_t size = 4;  // index of the size field
-  if (f.size() >= 8 && !ToInt64(f.size() > 4 ? f[4].text : "", number) && ToInt64(f[3].text, number))
+  if (f.size() >= 8 && !ToInt64(f.size() > 4 ? f[4].text : "", number) &&
+      ToInt64(f[3].text, number))
     size = 3;  // a listing without the group column
   if (f.size() < size + 5) return false;
   e = TFtpListEntry{};

@@ -1,7 +1,8 @@
 #include "retrieval/FtpReplyReader.h"
 
-#include <cctype>
 #include <strings.h>
+
+#include <cctype>
 
 #include "retrieval/FtpErrors.h"
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 struct TFtpReply {
-  int Code = 0;                   // first three characters as a number; 0 when they are none
-  std::vector<std::string> Text;  // every line from its fifth character on
+  int Code = 0;                    // first three characters as a number; 0 when they are none
+  std::vector<std::string> Text;   // every line from its fifth character on
   std::string JoinedText() const;  // the lines joined with line breaks
 };
 

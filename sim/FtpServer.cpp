@@ -1,12 +1,13 @@
 #include "sim/FtpServer.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 FtpServer::FtpServer(SimFtpOptions options, std::string root)
     : options_(std::move(options)), root_(std::move(root)) {}

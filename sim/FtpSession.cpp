@@ -1,23 +1,24 @@
 // One control connection of the simulator's FTP server.
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/sendfile.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-#include <algorithm>
 
 #include "sim/FtpServer.h"
 
@@ -124,10 +125,12 @@ void Session::Dispatch(const std::string& verb, const std::string& arg) {
     if (o_.RefuseLogin) return Reply("530 Login incorrect.");
     return Reply(o_.UserLogsIn ? "230 Login successful." : "331 Please specify the password.");
   }
-  if (verb == "PASS") return Reply(o_.RefuseLogin ? "530 Login incorrect." : "230 Login successful.");
+  if (verb == "PASS")
+    return Reply(o_.RefuseLogin ? "530 Login incorrect." : "230 Login successful.");
   if (verb == "SYST") return Reply("215 UNIX Type: L8");
   if (verb == "TYPE") {
-    if (arg == "A" || arg == "I") return Reply(std::string("200 Switching to ") + (arg == "A" ? "ASCII" : "Binary") + " mode.");
+    if (arg == "A" || arg == "I")
+      return Reply(std::string("200 Switching to ") + (arg == "A" ? "ASCII" : "Binary") + " mode.");
     return Reply("504 Bad TYPE command.");
   }
   if (verb == "NOOP") return Reply("200 NOOP ok.");
@@ -218,7 +221,8 @@ std::string Session::ListingLine(const std::string& name, const struct stat& st)
     if (dir) {
       std::snprintf(line, sizeof line, "%s       <DIR>          %s", when, name.c_str());
     } else {
-      std::snprintf(line, sizeof line, "%s%21lld %s", when, static_cast<long long>(st.st_size), name.c_str());
+      std::snprintf(line, sizeof line, "%s%21lld %s", when, static_cast<long long>(st.st_size),
+                    name.c_str());
     }
     return line;
   }
@@ -232,9 +236,11 @@ std::string Session::ListingLine(const std::string& name, const struct stat& st)
   const char* perms = dir ? "drwxr-xr-x" : "-rw-r--r--";
   const long long size = dir ? 4096 : static_cast<long long>(st.st_size);
   if (o_.ListStyle == "nogroup") {
-    std::snprintf(line, sizeof line, "%s %3d %-8s %10lld %s %s", perms, dir ? 2 : 1, "krvo", size, date, name.c_str());
+    std::snprintf(line, sizeof line, "%s %3d %-8s %10lld %s %s", perms, dir ? 2 : 1, "krvo", size,
+                  date, name.c_str());
   } else {
-    std::snprintf(line, sizeof line, "%s %3d %-8s %-8s %10lld %s %s", perms, dir ? 2 : 1, "krvo", "krvo", size, date, name.c_str());
+    std::snprintf(line, sizeof line, "%s %3d %-8s %-8s %10lld %s %s", perms, dir ? 2 : 1, "krvo",
+                  "krvo", size, date, name.c_str());
   }
   return line;
 }
@@ -248,10 +254,12 @@ void Session::List(const std::string& arg) {
   }
   std::vector<std::string> names;
   while (const dirent* e = readdir(d))
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      names.emplace_back(e->d_name);
   closedir(d);
   std::sort(names.begin(), names.end());
-  std::string text = o_.ListStyle == "dos" ? "" : "total " + std::to_string(names.size() * 8) + "\r\n";
+  std::string text =
+      o_.ListStyle == "dos" ? "" : "total " + std::to_string(names.size() * 8) + "\r\n";
   for (const std::string& n : names) {
     struct stat st {};
     if (stat((Real(v) + "/" + n).c_str(), &st) == 0) text += ListingLine(n, st) + "\r\n";
@@ -313,7 +321,8 @@ bool Session::SendData(int data, int file, long long size) {
         return true;
       }
     }
-    const long long want = limitFor(std::min<long long>(static_cast<long long>(kChunk), size - sent));
+    const long long want =
+        limitFor(std::min<long long>(static_cast<long long>(kChunk), size - sent));
     if (want <= 0) break;
     const ssize_t n = sendfile(data, file, &offset, static_cast<size_t>(want));
     if (n <= 0) {

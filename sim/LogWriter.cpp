@@ -30,27 +30,30 @@ class RawSource {
       return std::uniform_real_distribution<double>(-spread, spread)(rng_);
     };
     const uint16_t base = id >= 43 && id <= 84 ? static_cast<uint16_t>(id - 42) : id;
-    if (id == 0) return static_cast<int32_t>(rng_() & 0xFFFF);  // ignored by readers
-    if (base >= 1 && base <= 4) return Round(23000 + noise(250));           // 230 V
-    if (base >= 5 && base <= 8) return Round(40000 + noise(400));           // 400 V
-    if (base == 9) return Round(5000 + noise(4));                           // 50 Hz
-    if (base >= 10 && base <= 15) return Round(60000 * load + noise(1500)); // A
-    if (base >= 16 && base <= 18) return Round(600 * load + noise(20));     // %
-    if (base >= 19 && base <= 30) return Round(40000 * load + noise(800));  // kW, kvar, kVA
-    if (base >= 31 && base <= 34) return Round(930 + noise(40));            // PF
-    if (base >= 35 && base <= 36) return Round(250 + noise(150));           // unbalance %
-    if (base >= 37 && base <= 42) return Round(50000 * load + noise(500));  // demands
-    if (id >= 100 && id <= 141) return Round(450 + noise(250));             // THD %
+    if (id == 0) return static_cast<int32_t>(rng_() & 0xFFFF);               // ignored by readers
+    if (base >= 1 && base <= 4) return Round(23000 + noise(250));            // 230 V
+    if (base >= 5 && base <= 8) return Round(40000 + noise(400));            // 400 V
+    if (base == 9) return Round(5000 + noise(4));                            // 50 Hz
+    if (base >= 10 && base <= 15) return Round(60000 * load + noise(1500));  // A
+    if (base >= 16 && base <= 18) return Round(600 * load + noise(20));      // %
+    if (base >= 19 && base <= 30) return Round(40000 * load + noise(800));   // kW, kvar, kVA
+    if (base >= 31 && base <= 34) return Round(930 + noise(40));             // PF
+    if (base >= 35 && base <= 36) return Round(250 + noise(150));            // unbalance %
+    if (base >= 37 && base <= 42) return Round(50000 * load + noise(500));   // demands
+    if (id >= 100 && id <= 141) return Round(450 + noise(250));              // THD %
     if (id >= 200 && id <= 1739) {
       switch (id % 10) {
-        case 4: return Round(900 + noise(80));                          // PF
-        case 5: return Round(450 * load + noise(40));                   // loading %
-        default: return Round(8000 * load + noise(600));                // A, kW, kvar...
+        case 4:
+          return Round(900 + noise(80));  // PF
+        case 5:
+          return Round(450 * load + noise(40));  // loading %
+        default:
+          return Round(8000 * load + noise(600));  // A, kW, kvar...
       }
     }
     if (id >= 1740 && id <= 1749) return Round(15000 * load + noise(500));
     if (id >= 1750 && id <= 1833) return Round(350 + noise(150));
-    if (id >= 1834 && id <= 1837) return Round(250 + noise(30));        // 25 degrees
+    if (id >= 1834 && id <= 1837) return Round(250 + noise(30));  // 25 degrees
     if (id >= 2000 && id <= 2581) {
       // Energy in 0.1 kWh only ever grows.
       double& e = energy_.try_emplace(id, 100000.0 + (id % 97) * 731.0).first->second;

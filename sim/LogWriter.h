@@ -7,9 +7,9 @@
 #include "sim/SimProfile.h"
 
 struct LogWriterOptions {
-  std::string Root;          // the tree goes into Root/DataLog/
+  std::string Root;  // the tree goes into Root/DataLog/
   long RecordsPerGroup = 192;
-  time_t Start = 0;          // time of the first record; 0 = each group ends now
+  time_t Start = 0;  // time of the first record; 0 = each group ends now
   unsigned Seed = 1;
 };
 

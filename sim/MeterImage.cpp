@@ -1,7 +1,8 @@
 #include "sim/MeterImage.h"
 
-#include <ctime>
 #include <sys/time.h>
+
+#include <ctime>
 
 void MeterImage::SetU32(uint16_t reg, uint32_t value) {
   regs_[reg] = static_cast<uint16_t>(value >> 16);
@@ -39,7 +40,8 @@ void MeterImage::UpdateClock() {
   const int year = local.tm_year + 1900 - 2000;
   SetU16(9000, static_cast<uint16_t>(((year & 0xFF) << 8) | (local.tm_mon + 1)));
   SetU16(9001, static_cast<uint16_t>((local.tm_mday << 8) | local.tm_hour));
-  SetU16(9002, static_cast<uint16_t>((local.tm_min << 8) | (local.tm_sec > 59 ? 59 : local.tm_sec)));
+  SetU16(9002,
+         static_cast<uint16_t>((local.tm_min << 8) | (local.tm_sec > 59 ? 59 : local.tm_sec)));
   SetU16(9003, static_cast<uint16_t>(tv.tv_usec / 1000));
 }
 

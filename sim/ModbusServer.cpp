@@ -1,16 +1,17 @@
 #include "sim/ModbusServer.h"
 
 #include <arpa/inet.h>
+#include <modbus/modbus.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <modbus/modbus.h>
-#include <netinet/in.h>
 #include <set>
-#include <sys/select.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 ModbusServer::ModbusServer(const SimFaults& faults, modbus_mapping_t* mapping)
@@ -48,8 +49,8 @@ void ModbusServer::SendOwnReply(int fd, const uint8_t* q) {
   const uint16_t start = static_cast<uint16_t>((q[8] << 8) | q[9]);
   const uint16_t count = static_cast<uint16_t>((q[10] << 8) | q[11]);
   r = {static_cast<uint8_t>(tid >> 8), static_cast<uint8_t>(tid & 0xFF), 0, 0, 0, 0, unit};
-  if (faults_.Exception || faults_.FailStarts.count(start) != 0 || fc != 3 || count == 0 || count > 125 ||
-      start + count > mapping_->nb_registers) {
+  if (faults_.Exception || faults_.FailStarts.count(start) != 0 || fc != 3 || count == 0 ||
+      count > 125 || start + count > mapping_->nb_registers) {
     r.push_back(static_cast<uint8_t>(fc | 0x80));
     r.push_back(0x02);  // illegal data address
   } else {
@@ -65,7 +66,8 @@ void ModbusServer::SendOwnReply(int fd, const uint8_t* q) {
   r[4] = static_cast<uint8_t>(follow >> 8);
   r[5] = static_cast<uint8_t>(follow & 0xFF);
   size_t n = r.size();
-  if (faults_.CutAfter >= 0 && static_cast<size_t>(faults_.CutAfter) < n) n = static_cast<size_t>(faults_.CutAfter);
+  if (faults_.CutAfter >= 0 && static_cast<size_t>(faults_.CutAfter) < n)
+    n = static_cast<size_t>(faults_.CutAfter);
   if (n > 0) (void)send(fd, r.data(), n, MSG_NOSIGNAL);
 }
 
@@ -110,8 +112,10 @@ void ModbusServer::RunLoop(const std::atomic<bool>& stop, void (*cb)(void*), voi
     if (FD_ISSET(listen_, &rd)) {
       const int c = accept(listen_, nullptr, nullptr);
       if (c >= 0) {
-        if (c >= FD_SETSIZE) close(c);
-        else clients.insert(c);
+        if (c >= FD_SETSIZE)
+          close(c);
+        else
+          clients.insert(c);
       }
     }
     std::vector<int> gone;

@@ -23,7 +23,8 @@ class ModbusServer {
   // Serves until stop becomes true; onRequest runs before each answer.
   template <typename F>
   void Run(const std::atomic<bool>& stop, F onRequest) {
-    RunLoop(stop, [](void* f) { (*static_cast<F*>(f))(); }, &onRequest);
+    RunLoop(
+        stop, [](void* f) { (*static_cast<F*>(f))(); }, &onRequest);
   }
 
  private:

@@ -1,6 +1,7 @@
 #include "sim/SimOptions.h"
 
 #include <arpa/inet.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -43,7 +44,8 @@ const char* SimUsage() {
          "  --log-start Y-M-D[ H:M] time of the first record (default: logs end now)\n"
          "  --seed N               seed of the simulated values\n"
          "ftp:\n"
-         "  --ftp-port N           FTP port on 127.0.0.1 (0 = any free port, the default; -1 = none)\n"
+         "  --ftp-port N           FTP port on 127.0.0.1 (0 = any free port, the default; -1 = "
+         "none)\n"
          "  --ftp-list STYLE       listing style: unix (default), dos, nogroup\n"
          "  --ftp-greeting CODE    greet with CODE instead of 220, then close\n"
          "  --ftp-refuse-login     answer USER and PASS with 530\n"
@@ -111,7 +113,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
       if (!number(0, 65535)) return false;
       o.ModbusPort = static_cast<int>(n);
     } else if (a == "--model") {
-      if (v == nullptr || std::strlen(v) > 40) { error = "--model needs a text of at most 40 bytes"; return false; }
+      if (v == nullptr || std::strlen(v) > 40) {
+        error = "--model needs a text of at most 40 bytes";
+        return false;
+      }
       o.Identity.Model = v;
       ++i;
     } else if (a == "--firmware-version") {
@@ -125,7 +130,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
       o.Identity.WebVersion = static_cast<uint16_t>(n);
     } else if (a == "--firmware-date") {
       int y, m, d;
-      if (v == nullptr || std::sscanf(v, "%d-%d-%d", &y, &m, &d) != 3) { error = "--firmware-date needs Y-M-D"; return false; }
+      if (v == nullptr || std::sscanf(v, "%d-%d-%d", &y, &m, &d) != 3) {
+        error = "--firmware-date needs Y-M-D";
+        return false;
+      }
       o.Identity.FirmwareYear = y;
       o.Identity.FirmwareMonth = m;
       o.Identity.FirmwareDay = d;
@@ -153,7 +161,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
       std::string& target = a == "--device-name"   ? o.Profile.DeviceName
                             : a == "--mains1-name" ? o.Profile.MainsIName
                                                    : o.Profile.MainsIIName;
-      if (!Text40(v, target)) { error = a + " needs a text of at most 40 bytes"; return false; }
+      if (!Text40(v, target)) {
+        error = a + " needs a text of at most 40 bytes";
+        return false;
+      }
       ++i;
     } else if (a == "--branch-name") {
       const char* eq = v ? std::strchr(v, '=') : nullptr;
@@ -165,17 +176,26 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
       }
       ++i;
     } else if (a == "--group") {
-      if (!ParseGroup(v, o.Profile)) { error = "--group needs G:SECONDS:ID,ID,..."; return false; }
+      if (!ParseGroup(v, o.Profile)) {
+        error = "--group needs G:SECONDS:ID,ID,...";
+        return false;
+      }
       ++i;
     } else if (a == "--data-root") {
-      if (v == nullptr || *v == '\0') { error = "--data-root needs a folder"; return false; }
+      if (v == nullptr || *v == '\0') {
+        error = "--data-root needs a folder";
+        return false;
+      }
       o.DataRoot = v;
       ++i;
     } else if (a == "--records") {
       if (!number(0, 2000000)) return false;
       o.Records = n;
     } else if (a == "--log-start") {
-      if (v == nullptr) { error = "--log-start needs Y-M-D"; return false; }
+      if (v == nullptr) {
+        error = "--log-start needs Y-M-D";
+        return false;
+      }
       o.LogStart = v;
       ++i;
     } else if (a == "--seed") {
@@ -185,7 +205,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
       if (!number(-1, 65535)) return false;
       o.Ftp.Port = static_cast<int>(n);
     } else if (a == "--ftp-list") {
-      if (v == nullptr || (std::strcmp(v, "unix") && std::strcmp(v, "dos") && std::strcmp(v, "nogroup"))) {
+      if (v == nullptr ||
+          (std::strcmp(v, "unix") && std::strcmp(v, "dos") && std::strcmp(v, "nogroup"))) {
         error = "--ftp-list needs unix, dos or nogroup";
         return false;
       }
@@ -207,15 +228,22 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
     } else if (a == "--ftp-close-during-transfer") {
       o.Ftp.CloseDuringTransfer = true;
     } else if (a == "--ftp-hold-reply") {
-      if (v == nullptr || *v == '\0') { error = "--ftp-hold-reply needs a command"; return false; }
+      if (v == nullptr || *v == '\0') {
+        error = "--ftp-hold-reply needs a command";
+        return false;
+      }
       o.Ftp.HoldCommand = v;
-      for (char& c : o.Ftp.HoldCommand) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      for (char& c : o.Ftp.HoldCommand)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       ++i;
     } else if (a == "--ftp-early-226") {
       o.Ftp.Early226 = true;
     } else if (a == "--ftp-pasv-host") {
       in_addr addr{};
-      if (v == nullptr || inet_pton(AF_INET, v, &addr) != 1) { error = "--ftp-pasv-host needs an IPv4 address"; return false; }
+      if (v == nullptr || inet_pton(AF_INET, v, &addr) != 1) {
+        error = "--ftp-pasv-host needs an IPv4 address";
+        return false;
+      }
       o.Ftp.PasvHost = v;
       ++i;
     } else if (a == "--fail-start") {

@@ -4,7 +4,7 @@
 
 namespace {
 
-const char* const kCircuits[] = {"Lighting", "Sockets", "HVAC", "Lift", "Server Room",
+const char* const kCircuits[] = {"Lighting", "Sockets", "HVAC",       "Lift",    "Server Room",
                                  "Kitchen",  "Pumps",   "EV Charger", "Signage", "Spare"};
 
 }  // namespace
@@ -21,7 +21,8 @@ SimProfile BuiltInProfile() {
   p.Groups[0].Keys = {1, 2, 3, 9, 10, 11, 12, 22, 26, 30, 34, 2000, 2002};
   // Group 2: current, kW, PF and loading of the first eight branches.
   for (uint16_t n = 0; n < 8; ++n)
-    for (uint16_t q : {0, 1, 4, 5}) p.Groups[1].Keys.push_back(static_cast<uint16_t>(200 + 10 * n + q));
+    for (uint16_t q : {0, 1, 4, 5})
+      p.Groups[1].Keys.push_back(static_cast<uint16_t>(200 + 10 * n + q));
   // Group 3: hourly kWh of twenty branches.
   p.Groups[2].IntervalSeconds = 3600;
   for (uint16_t n = 0; n < 20; ++n) p.Groups[2].Keys.push_back(static_cast<uint16_t>(2010 + 3 * n));

@@ -1,4 +1,6 @@
 // krvo-sim: a KRVO meter on loopback for the demo and the tests.
+#include <modbus/modbus.h>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -6,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <modbus/modbus.h>
 #include <string>
 
 #include "sim/FtpServer.h"

@@ -33,13 +33,13 @@ TEST(CliFtp, LsAndGet) {
   EXPECT_NE(top.Out.find("d\t4096\tGroup10\n"), std::string::npos);
 
   const std::string local = dir.Path() + "/got.dat";
-  ProcessResult get = Krvo({"get", "--host", "127.0.0.1", "--ftp-port", port,
-                            "/DataLog/Group1/20261201.dat", local});
+  ProcessResult get = Krvo(
+      {"get", "--host", "127.0.0.1", "--ftp-port", port, "/DataLog/Group1/20261201.dat", local});
   EXPECT_EQ(get.ExitCode, 0) << get.Err;
   EXPECT_EQ(ReadAll(local), ReadAll(root + "/DataLog/Group1/20261201.dat"));
 
-  ProcessResult missing = Krvo({"get", "--host", "127.0.0.1", "--ftp-port", port,
-                                "/DataLog/Group1/none.dat", local});
+  ProcessResult missing =
+      Krvo({"get", "--host", "127.0.0.1", "--ftp-port", port, "/DataLog/Group1/none.dat", local});
   EXPECT_EQ(missing.ExitCode, 1);
   EXPECT_EQ(missing.Err, "Failed to open file.\n");
   ProcessResult badFolder = Krvo({"ls", "--host", "127.0.0.1", "--ftp-port", port, "/Nope"});

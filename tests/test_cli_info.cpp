@@ -41,7 +41,8 @@ TEST(CliInfo, FailuresAndTheirExitCodes) {
   {
     // The clock answers, the identity does not: the clock line, then the failure.
     SimProcess sim({"--stop-after", "1"});
-    ProcessResult r = Krvo({"info", "--host", "127.0.0.1", "--port=" + std::to_string(sim.ModbusPort())});
+    ProcessResult r =
+        Krvo({"info", "--host", "127.0.0.1", "--port=" + std::to_string(sim.ModbusPort())});
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Out.rfind("Device Time: ", 0), 0u) << r.Out;
     EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1);
@@ -49,19 +50,20 @@ TEST(CliInfo, FailuresAndTheirExitCodes) {
   }
   {
     SimProcess sim({"--firmware-date", "2026-02-30"});
-    ProcessResult r = Krvo({"info", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort())});
+    ProcessResult r =
+        Krvo({"info", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort())});
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Err, "Invalid argument to date encode\n");
   }
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"info"},
-           {"info", "--host", "127.0.0.1", "--port", "0"},
-           {"info", "--host", "127.0.0.1", "--port", "65536"},
-           {"info", "--host", "127.0.0.1", "--port", "5o2"},
-           {"info", "--host", "127.0.0.1", "--bogus"},
-           {"info", "--host", "127.0.0.1", "extra"},
-           {"nosuch"},
-           {}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"info"},
+                                             {"info", "--host", "127.0.0.1", "--port", "0"},
+                                             {"info", "--host", "127.0.0.1", "--port", "65536"},
+                                             {"info", "--host", "127.0.0.1", "--port", "5o2"},
+                                             {"info", "--host", "127.0.0.1", "--bogus"},
+                                             {"info", "--host", "127.0.0.1", "extra"},
+                                             {"nosuch"},
+                                             {}}) {
     ProcessResult r = Krvo(args);
     EXPECT_EQ(r.ExitCode, 2) << (args.empty() ? "" : args.back());
     EXPECT_NE(r.Err.find("usage: krvo"), std::string::npos) << r.Err;

@@ -35,8 +35,9 @@ TEST(CliShow, SetupThenShowTheSimulatorsLogs) {
   TempDir dir;
   const std::string simRoot = dir.Path() + "/sim";
   SimProcess sim({"--data-root", simRoot, "--log-start", "2026-12-01", "--records", "200"});
-  ProcessResult setup = Krvo({"setup", "--host", "127.0.0.1", "--port",
-                              std::to_string(sim.ModbusPort()), "--data-dir", dir.Path() + "/data"});
+  ProcessResult setup =
+      Krvo({"setup", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
+            "--data-dir", dir.Path() + "/data"});
   ASSERT_EQ(setup.ExitCode, 0) << setup.Err;
   const std::string dataLog = dir.Path() + "/data/Panel A/DataLog";
   EXPECT_EQ(setup.Out, dataLog + "/DataLogSetup.ini\n");
@@ -104,15 +105,15 @@ TEST(CliShow, ErrorsAndUsage) {
   EXPECT_EQ(none.Err, dir.Path() +
                           "/DataLogSetup.ini\n\nNot find file DataLogSetup.ini.\n"
                           "Please select a folder containing with 'DataLogSetup.ini'.\n");
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"show", dir.Path()},
-           {"show", dir.Path(), "--group", "0"},
-           {"show", dir.Path(), "--group", "11"},
-           {"show", dir.Path(), "--group", "1", "--sort", "up"},
-           {"show", "--group", "1"},
-           {"keyname"},
-           {"keyname", "12x"},
-           {"setup"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"show", dir.Path()},
+                                             {"show", dir.Path(), "--group", "0"},
+                                             {"show", dir.Path(), "--group", "11"},
+                                             {"show", dir.Path(), "--group", "1", "--sort", "up"},
+                                             {"show", "--group", "1"},
+                                             {"keyname"},
+                                             {"keyname", "12x"},
+                                             {"setup"}}) {
     ProcessResult r = Krvo(args);
     EXPECT_EQ(r.ExitCode, 2) << args.back();
     EXPECT_NE(r.Err.find("usage: krvo"), std::string::npos);
@@ -126,8 +127,8 @@ TEST(CliShow, ErrorsAndUsage) {
 TEST(CliShow, SetupFailures) {
   TempDir dir;
   SimProcess sim({"--fail-start", "8250"});
-  ProcessResult r = Krvo({"setup", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
-                          "--data-dir", dir.Path()});
+  ProcessResult r = Krvo({"setup", "--host", "127.0.0.1", "--port",
+                          std::to_string(sim.ModbusPort()), "--data-dir", dir.Path()});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Err, "Read SnapShot Setup failed.\n");
   EXPECT_EQ(r.Out, "");

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <fstream>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <fstream>
 #include <vector>
 
 #include "meter/ZelDef.h"
@@ -23,15 +23,17 @@ std::vector<uint8_t> Record(const std::vector<int32_t>& raw, std::array<uint8_t,
 }
 
 std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
 void SetGroup(int g, std::vector<uint16_t> keys) {
   GroupSetups = {};
   GroupSetups[static_cast<size_t>(g)].KeyNum = static_cast<uint16_t>(keys.size());
-  for (size_t i = 0; i < keys.size() && i < 64; ++i) GroupSetups[static_cast<size_t>(g)].keyArr[i] = keys[i];
+  for (size_t i = 0; i < keys.size() && i < 64; ++i)
+    GroupSetups[static_cast<size_t>(g)].keyArr[i] = keys[i];
 }
 
 struct DatFile : ::testing::Test {

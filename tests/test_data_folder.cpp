@@ -21,8 +21,9 @@ TEST(DataFolder, UntrustedDeviceNamesStayInsideTheBaseFolder) {
   EXPECT_EQ(SafePathComponent("M\xC3\xBChle 3.1"), "M\xC3\xBChle 3.1");
 
   const fs::path canonicalBase = fs::weakly_canonical(base);
-  for (const std::string& name : std::vector<std::string>{"../../etc", "..", ".", "a/b", "C:\\x", "/abs", "x\n[y]", std::string("t\0ab", 4),
-        "a\x7F", "<>:\"|?*", "....", std::string(300, 'n') + "\xC3\xBC"}) {
+  for (const std::string& name : std::vector<std::string>{
+           "../../etc", "..", ".", "a/b", "C:\\x", "/abs", "x\n[y]", std::string("t\0ab", 4),
+           "a\x7F", "<>:\"|?*", "....", std::string(300, 'n') + "\xC3\xBC"}) {
     const std::string component = SafePathComponent(name);
     EXPECT_EQ(component.find('/'), std::string::npos) << name;
     EXPECT_EQ(component.find(".."), std::string::npos) << name;

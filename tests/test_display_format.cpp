@@ -41,8 +41,12 @@ TEST(DateTime, EncodeDecodeAndTheErrors) {
   EXPECT_EQ(p.MilliSecond, 999);
   EXPECT_EQ(p.DayOfWeek, 5);  // Thursday
 
-  for (auto bad : {std::array<int, 3>{2023, 2, 29}, {2026, 13, 1}, {2026, 0, 1}, {2026, 4, 31},
-                   {0, 1, 1}, {10000, 1, 1}}) {
+  for (auto bad : {std::array<int, 3>{2023, 2, 29},
+                   {2026, 13, 1},
+                   {2026, 0, 1},
+                   {2026, 4, 31},
+                   {0, 1, 1},
+                   {10000, 1, 1}}) {
     EXPECT_THROW(
         {
           try {
@@ -54,7 +58,8 @@ TEST(DateTime, EncodeDecodeAndTheErrors) {
         },
         EConvertError);
   }
-  for (auto bad : {std::array<int, 4>{24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 60, 0}, {0, 0, 0, 1000}}) {
+  for (auto bad :
+       {std::array<int, 4>{24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 60, 0}, {0, 0, 0, 1000}}) {
     try {
       EncodeTime(bad[0], bad[1], bad[2], bad[3]);
       ADD_FAILURE() << "no error";

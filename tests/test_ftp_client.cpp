@@ -31,7 +31,9 @@ struct Recorder {
     ftp.Username = "anonymous";
     ftp.Password = "test@localhost";
     ftp.OnStatus = [this](TFtpStatus, const std::string& t) { status.push_back(t); };
-    ftp.OnWorkBegin = [this](TWorkMode, int32_t max) { work.push_back("begin " + std::to_string(max)); };
+    ftp.OnWorkBegin = [this](TWorkMode, int32_t max) {
+      work.push_back("begin " + std::to_string(max));
+    };
     ftp.OnWork = [this](TWorkMode, int32_t n) { work.push_back(std::to_string(n)); };
     ftp.OnWorkEnd = [this](TWorkMode) { work.push_back("end"); };
     ftp.OnDisconnected = [this] { ++disconnects; };
@@ -72,8 +74,8 @@ TEST(FtpClient, SessionListingAndFetchAgainstTheSimulator) {
   EXPECT_EQ(r.ftp.Greeting().Text.size(), 3u);
   EXPECT_EQ(r.ftp.LoginReply().Code, 230);
   EXPECT_EQ(r.ftp.SystemDescription(), "UNIX Type: L8");
-  EXPECT_EQ(r.commands, (std::vector<std::string>{"USER anonymous", "PASS test@localhost", "TYPE I",
-                                                  "SYST"}));
+  EXPECT_EQ(r.commands,
+            (std::vector<std::string>{"USER anonymous", "PASS test@localhost", "TYPE I", "SYST"}));
   EXPECT_TRUE(r.ftp.IsConnected());
   EXPECT_THROW(r.ftp.OpenSession(), EFtpError);
 
@@ -344,7 +346,8 @@ TEST(FtpClient, ScriptedServerOddities) {
     // RETR: PASV without parentheses; the 226 comes before the data is read.
     p.Command();
     int port = p.Listen();
-    p.Send("227 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + "\r\n");
+    p.Send("227 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) +
+           "\r\n");
     int data = p.AcceptData();
     p.Command();
     p.Send("150 here it comes\r\n");
@@ -354,7 +357,8 @@ TEST(FtpClient, ScriptedServerOddities) {
     // RETR again: "=h,h,h,h,p,p" form; data closed before its 226 is sent.
     p.Command();
     port = p.Listen();
-    p.Send("227 =127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + "\r\n");
+    p.Send("227 =127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) +
+           "\r\n");
     data = p.AcceptData();
     p.Command();
     p.Send("125 go\r\n");

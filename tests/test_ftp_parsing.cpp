@@ -27,7 +27,8 @@ std::vector<TFtpReply> Replies(CFtpReplyReader& r, const std::string& bytes) {
 
 TEST(FtpReplies, SingleMultiLineAndSplitReplies) {
   CFtpReplyReader r;
-  auto got = Replies(r, "220-Welcome\r\n220-second line\r\n  220 Ready.  \r\n\r\n331 Password\r\n25");
+  auto got =
+      Replies(r, "220-Welcome\r\n220-second line\r\n  220 Ready.  \r\n\r\n331 Password\r\n25");
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].Code, 220);
   EXPECT_EQ(got[0].Text, (std::vector<std::string>{"Welcome", "second line", "Ready."}));
@@ -115,13 +116,11 @@ TEST(FtpPasv, FormsAndBadNumbers) {
 
 TEST(FtpListing, UnixListings) {
   const tm now = Today(2026, 3, 10);
-  auto entries = ParseListing({"total 12",
-                               "-rw-r--r-- 1 root root 1048576 Jan 5 12:00 data1.dat",
+  auto entries = ParseListing({"total 12", "-rw-r--r-- 1 root root 1048576 Jan 5 12:00 data1.dat",
                                "drwxr-xr-x   2 krvo     krvo         4096 Dec 31  2025 Group1",
                                "-rw-r--r-- 1 root root 10 Feb 28 2024 a  b.dat",
                                "lrwxrwxrwx 1 root root 9 Mar 1 08:15 latest -> a  b.dat",
-                               "-rw-r--r-- 1 root root 7 Apr 1 10:00 future.dat",
-                               "   "},
+                               "-rw-r--r-- 1 root root 7 Apr 1 10:00 future.dat", "   "},
                               now);
   ASSERT_EQ(entries.size(), 5u);
   EXPECT_EQ(entries[0].Name, "data1.dat");
@@ -139,10 +138,10 @@ TEST(FtpListing, UnixListings) {
   EXPECT_EQ(static_cast<int>(entries[4].ModifiedTime), static_cast<int>(lastYear));
 
   // Without the group column: recognised by the size field, names with blanks too.
-  entries = ParseListing({"-rw-r--r-- 1 krvo 2048 Jan 5 12:00 my log.dat",
-                          "drwxr-xr-x 2 krvo 4096 Jan 5 2025 sub dir",
-                          "lrwxrwxrwx 1 krvo 5 Jan 5 12:00 x y -> z"},
-                         now);
+  entries = ParseListing(
+      {"-rw-r--r-- 1 krvo 2048 Jan 5 12:00 my log.dat", "drwxr-xr-x 2 krvo 4096 Jan 5 2025 sub dir",
+       "lrwxrwxrwx 1 krvo 5 Jan 5 12:00 x y -> z"},
+      now);
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].Name, "my log.dat");
   EXPECT_EQ(entries[0].Size, 2048);
@@ -151,12 +150,11 @@ TEST(FtpListing, UnixListings) {
   EXPECT_EQ(entries[2].LinkTarget, "z");
 
   // A line that makes no date empties what came before; later lines still count.
-  entries = ParseListing({"-rw-r--r-- 1 a a 1 Jan 5 12:00 one",
-                          "-rw-r--r-- 1 a a 1 Foo 5 12:00 bad",
-                          "-rw-r--r-- 1 a a 1 Feb 30 2024 bad2",
-                          "-rw-r--r-- 1 a a 1 Jan 5 24:00 bad3",
-                          "-rw-r--r-- 1 a a 3 Jan 6 12:00 last"},
-                         now);
+  entries =
+      ParseListing({"-rw-r--r-- 1 a a 1 Jan 5 12:00 one", "-rw-r--r-- 1 a a 1 Foo 5 12:00 bad",
+                    "-rw-r--r-- 1 a a 1 Feb 30 2024 bad2", "-rw-r--r-- 1 a a 1 Jan 5 24:00 bad3",
+                    "-rw-r--r-- 1 a a 3 Jan 6 12:00 last"},
+                   now);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].Name, "last");
 }
@@ -168,7 +166,8 @@ TEST(FtpListing, DosListings) {
   const std::string dir = "12-08-26  09:30AM       <DIR>          Group 1";
   EXPECT_EQ(DetectListFormat(file), TFtpListFormat::flfDos);
   EXPECT_EQ(DetectListFormat(dir), TFtpListFormat::flfDos);
-  auto entries = ParseListing({file, dir, "01/05/20  01:00AM            1,234 with  blanks.dat"}, now);
+  auto entries =
+      ParseListing({file, dir, "01/05/20  01:00AM            1,234 with  blanks.dat"}, now);
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].Name, "data1.dat");
   EXPECT_EQ(entries[0].Size, 1048576);

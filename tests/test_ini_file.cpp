@@ -1,18 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "meter/IniFile.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(IniFile, InPlaceUpdatesKeepEverythingElse) {
   TempDir dir;

@@ -19,9 +19,14 @@ std::string General(double v) {
 
 TLogRecord At(int y, int mo, int d, int h, int mi, int s, double tag) {
   TLogRecord r{};
-  r.Stamp = TSystemTime{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), 0,
-                        static_cast<uint16_t>(d), static_cast<uint16_t>(h),
-                        static_cast<uint16_t>(mi), static_cast<uint16_t>(s), 0};
+  r.Stamp = TSystemTime{static_cast<uint16_t>(y),
+                        static_cast<uint16_t>(mo),
+                        0,
+                        static_cast<uint16_t>(d),
+                        static_cast<uint16_t>(h),
+                        static_cast<uint16_t>(mi),
+                        static_cast<uint16_t>(s),
+                        0};
   r.Values[0] = tag;
   return r;
 }
@@ -63,7 +68,7 @@ TEST(LogTable, ColumnsAndCellTexts) {
   SetFormatSettings(TFormatSettings{});
   GroupSetups = {};
   GroupSetups[2].KeyNum = 2;
-  GroupSetups[2].keyArr[0] = 10;   // "Mains-I  Ia": 11 characters
+  GroupSetups[2].keyArr[0] = 10;  // "Mains-I  Ia": 11 characters
   GroupSetups[2].keyArr[1] = 0;
   const auto cols = LogColumns(2);
   ASSERT_EQ(cols.size(), 4u);
@@ -94,10 +99,10 @@ TEST(LogTable, ColumnsAndCellTexts) {
 
 TEST(LogTable, SortKeepsEqualTimesAndInvalidRecordsInPlace) {
   std::vector<TLogRecord> store = {
-      At(2026, 1, 3, 0, 0, 0, 1), At(2026, 1, 1, 0, 0, 0, 2), At(2026, 1, 2, 0, 0, 0, 3),
-      At(2026, 1, 1, 0, 0, 0, 4),  // equal to 2
+      At(2026, 1, 3, 0, 0, 0, 1),  At(2026, 1, 1, 0, 0, 0, 2), At(2026, 1, 2, 0, 0, 0, 3),
+      At(2026, 1, 1, 0, 0, 0, 4),   // equal to 2
       At(2026, 2, 30, 0, 0, 0, 5),  // invalid: stays, splits the list
-      At(2025, 1, 1, 0, 0, 0, 6), At(2027, 1, 1, 0, 0, 0, 7), At(2024, 6, 1, 12, 0, 0, 8)};
+      At(2025, 1, 1, 0, 0, 0, 6),  At(2027, 1, 1, 0, 0, 0, 7), At(2024, 6, 1, 12, 0, 0, 8)};
   std::vector<TLogRecord*> list;
   for (auto& r : store) list.push_back(&r);
 
@@ -128,8 +133,8 @@ TEST(LogTable, SortMatchesTheExchangeSortOnRandomLists) {
     std::vector<TLogRecord> store;
     const int n = static_cast<int>(next() % 40);
     for (int i = 0; i < n; ++i)
-      store.push_back(At(2026, 2, static_cast<int>(next() % 31) + 1, static_cast<int>(next() % 3),
-                         0, 0, i));
+      store.push_back(
+          At(2026, 2, static_cast<int>(next() % 31) + 1, static_cast<int>(next() % 3), 0, 0, i));
     std::vector<TLogRecord*> list;
     for (auto& r : store) list.push_back(&r);
     for (bool newest : {false, true}) {

@@ -34,8 +34,8 @@ TEST(ModbusProtocol, ReadRequestAndItsWrappedForm) {
   CModbusProtocol p;
   TModbusBuffer tcp;
   p.RtuToTcp(rtu.Bytes, static_cast<uint8_t>(rtu.Count), tcp);
-  EXPECT_EQ(Bytes(tcp), (std::vector<uint8_t>{0x00, 0x01, 0x00, 0x00, 0x00, 0x06, 0x01, 0x03,
-                                              0x20, 0x3A, 0x00, 0x47}));
+  EXPECT_EQ(Bytes(tcp), (std::vector<uint8_t>{0x00, 0x01, 0x00, 0x00, 0x00, 0x06, 0x01, 0x03, 0x20,
+                                              0x3A, 0x00, 0x47}));
   for (int i = tcp.Count; i < kModbusBufferSize; ++i) ASSERT_EQ(tcp.Bytes[i], 0) << i;
 }
 

@@ -76,7 +76,8 @@ TEST(RequestCycle, IdentityOptionsAndAnInvalidFirmwareDate) {
   SetFormatSettings(TFormatSettings{});
   {
     SimProcess sim({"--firmware-version", "20517", "--modbus-version", "23", "--web-version", "5",
-                    "--serial", "4294967295", "--model", "  X1  ", "--firmware-date", "2024-02-29"});
+                    "--serial", "4294967295", "--model", "  X1  ", "--firmware-date",
+                    "2024-02-29"});
     Session s(sim.ModbusPort());
     ASSERT_TRUE(s.meter.ReadDeviceInfo());
     EXPECT_EQ(s.memo.Lines[1], "Device Model: X1");

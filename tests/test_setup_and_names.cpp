@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "meter/DataFolder.h"
 #include "meter/IniFile.h"
@@ -78,7 +78,7 @@ TEST(SetupAndNames, LoadDefaultsTruncationAndTheMissingFile) {
   EXPECT_EQ(GroupSetups[0].TimeInterval, 1u);
   EXPECT_EQ(GroupSetups[1].TimeInterval, 60u);  // missing: 60
   EXPECT_EQ(GroupSetups[1].RecordNum, 0);
-  EXPECT_EQ(GroupSetups[5].KeyNum, 0);          // everything was cleared first
+  EXPECT_EQ(GroupSetups[5].KeyNum, 0);  // everything was cleared first
 
   EXPECT_FALSE(CZELMeterObj::LoadDataLogSetup(f.DataDir() + "/Nowhere/"));
   ASSERT_EQ(f.Messages.size(), 1u);
@@ -98,14 +98,16 @@ TEST(SetupAndNames, NamesAreReadSavedAndLoaded) {
   ASSERT_TRUE(f.Meter().ReadPanelNames());
   EXPECT_EQ(PanelNames.DeviceName, "Panel A");
   EXPECT_EQ(PanelNames.MainsIName, "Main");
-  EXPECT_EQ(PanelNames.BranchName[6], "Seventh");  // second block, first name
+  EXPECT_EQ(PanelNames.BranchName[6], "Seventh");    // second block, first name
   EXPECT_EQ(PanelNames.BranchName[83], "Last One");  // last block, sixth name
   EXPECT_EQ(PanelNames.BranchName[0], "Floor 1 Lighting");
 
   const std::string path = f.DataDir() + "/Panel A/DataLog/DataLogSetup.ini";
   const std::string text = ReadAll(path);
   EXPECT_EQ(text.rfind("[PanelName]\nDeviceName=Panel A\nMainsIName=Main\nMainsIIName=Incomer 2\n"
-                       "BranchName1=Floor 1 Lighting\n", 0), 0u);
+                       "BranchName1=Floor 1 Lighting\n",
+                       0),
+            0u);
   EXPECT_NE(text.find("BranchName84=Last One\n"), std::string::npos);
 
   // Unchanged names leave the file alone (the window reads them every 3 s).

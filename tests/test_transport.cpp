@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
+
+#include <thread>
 
 #include "link/DebugOutput.h"
 #include "link/TcpClientClass.h"

@@ -1,16 +1,17 @@
 #include "tests/support/Process.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
 
 extern char** environ;
 
@@ -79,7 +80,8 @@ int WaitExit(pid_t pid) {
 std::string KrvoPath() { return KRVO_BIN; }
 std::string SimPath() { return KRVO_SIM_BIN; }
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env) {
   Pipe out, err;
   int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
   pid_t pid = Spawn(argv, env, devnull, out.w, err.w);

@@ -1,8 +1,9 @@
 #pragma once
 // Child processes for the tests: krvo-sim started on free loopback ports, and
 // krvo run to completion with its output captured.
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 #include <vector>
 
 struct ProcessResult {

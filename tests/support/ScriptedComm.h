@@ -10,10 +10,18 @@
 class ScriptedComm : public CSocketClientComm {
  public:
   using Script = std::function<std::vector<uint8_t>(const std::vector<uint8_t>& request)>;
-  explicit ScriptedComm(Script script) : CSocketClientComm("127.0.0.1", "502"), script_(std::move(script)) {}
+  explicit ScriptedComm(Script script)
+      : CSocketClientComm("127.0.0.1", "502"), script_(std::move(script)) {}
 
-  int openport() override { open_ = true; ++opens; return 1; }
-  int closeport() override { open_ = false; return -1; }
+  int openport() override {
+    open_ = true;
+    ++opens;
+    return 1;
+  }
+  int closeport() override {
+    open_ = false;
+    return -1;
+  }
   bool isopen() const override { return open_; }
   int writeport(const uint8_t* buf, int count) override {
     requests.emplace_back(buf, buf + count);
@@ -44,9 +52,9 @@ class ScriptedComm : public CSocketClientComm {
 // A well-formed Modbus TCP read reply to request with the given register data.
 inline std::vector<uint8_t> TcpReadReply(const std::vector<uint8_t>& request,
                                          const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> r = {request[0], request[1], 0, 0, 0,
-                            static_cast<uint8_t>(data.size() + 3), request[6], request[7],
-                            static_cast<uint8_t>(data.size())};
+  std::vector<uint8_t> r = {request[0], request[1], 0,
+                            0,          0,          static_cast<uint8_t>(data.size() + 3),
+                            request[6], request[7], static_cast<uint8_t>(data.size())};
   r.insert(r.end(), data.begin(), data.end());
   return r;
 }

@@ -46,8 +46,9 @@ class TestForm : public TForm1 {
 };
 
 void WriteCommSet(const std::string& modbusPort, int ftpPort, const std::string& ip = "127.0.0.1") {
-  WriteAll(BaseFolder() + "CommSet.ini", "[ConnectPara]\nIP=" + ip + "\nMODBUSTCPPort=" + modbusPort +
-                                             "\nFTPPort=" + std::to_string(ftpPort) + "\nFilePauseMs=10\n");
+  WriteAll(BaseFolder() + "CommSet.ini",
+           "[ConnectPara]\nIP=" + ip + "\nMODBUSTCPPort=" + modbusPort +
+               "\nFTPPort=" + std::to_string(ftpPort) + "\nFilePauseMs=10\n");
 }
 
 QStringList TreeCaptions(const QTreeWidget* tree) {
@@ -69,7 +70,9 @@ class TestWindow : public QObject {
     data_ = std::make_unique<TempDir>();
     setenv("KRVO_DATA_DIR", data_->Path().c_str(), 1);
     boxes_.clear();
-    SetMessageBoxHook([this](QMessageBox::Icon icon, const QString& text) { boxes_.push_back({icon, text}); });
+    SetMessageBoxHook([this](QMessageBox::Icon icon, const QString& text) {
+      boxes_.push_back({icon, text});
+    });
     PanelNames = TPanelName{};
   }
 
@@ -133,7 +136,8 @@ class TestWindow : public QObject {
     // The memo, the tree and the table follow the window's edges.
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    const QRect memo = f.mmoDevInfo->geometry(), tree = f.tv1->geometry(), table = f.lv1->geometry();
+    const QRect memo = f.mmoDevInfo->geometry(), tree = f.tv1->geometry(),
+                table = f.lv1->geometry();
     f.resize(996, 681);
     QTRY_COMPARE(f.mmoDevInfo->width(), memo.width() + 100);
     QCOMPARE(f.mmoDevInfo->height(), memo.height());
@@ -167,8 +171,8 @@ class TestWindow : public QObject {
   }
 
   void ipAddressCheck() {
-    for (const char* bad : {"192.168.1.256", "1.2.3", "1.2.3.4.5", "1..2.3", "1.2.3.4 ", "", "a.b.c.d",
-                            "-1.2.3.4", "1.2.3.99999999999"})
+    for (const char* bad : {"192.168.1.256", "1.2.3", "1.2.3.4.5", "1..2.3", "1.2.3.4 ", "",
+                            "a.b.c.d", "-1.2.3.4", "1.2.3.99999999999"})
       QVERIFY2(!TForm1::IsValidIP(bad), bad);
     for (const char* good : {"010.0.0.1", "0.0.0.0", "255.255.255.255", "192.168.1.10"})
       QVERIFY2(TForm1::IsValidIP(good), good);
@@ -178,7 +182,9 @@ class TestWindow : public QObject {
     f.edtIPExit();
     QCOMPARE(boxes_.size(), size_t{1});
     QCOMPARE(boxes_[0].icon, QMessageBox::Critical);
-    QCOMPARE(boxes_[0].text, QStringLiteral("Invalid IP. IP format is xxx.xxx.xxx.xxx, and xxx should be less than 256."));
+    QCOMPARE(boxes_[0].text,
+             QStringLiteral(
+                 "Invalid IP. IP format is xxx.xxx.xxx.xxx, and xxx should be less than 256."));
     QCOMPARE(f.edtIP->text(), QStringLiteral("1.2.3"));  // the text stays
     f.edtIP->setText(QStringLiteral("010.0.0.1"));
     f.edtIPExit();
@@ -228,8 +234,9 @@ class TestWindow : public QObject {
     QCOMPARE(memo.size(), 3);
     QVERIFY(memo[0].startsWith(QStringLiteral("Device Time: ")));
     QCOMPARE(memo[1], QStringLiteral("Device Model: KRVO-PMC84 Multi-Circuit Meter"));
-    QCOMPARE(memo[2], QStringLiteral("Firmware Version: V1.02.03, Firmware Date: 2026-03-15, Modbus "
-                                     "Version: V1.0, Web Version: V1.2, S/N: 0000012345 "));
+    QCOMPARE(memo[2],
+             QStringLiteral("Firmware Version: V1.02.03, Firmware Date: 2026-03-15, Modbus "
+                            "Version: V1.0, Web Version: V1.2, S/N: 0000012345 "));
     QCOMPARE(f.btnConnect->text(), QStringLiteral("Disconnect"));
     QVERIFY(!f.edtIP->isEnabled());
     QVERIFY(!f.sePort->isEnabled());
@@ -237,8 +244,9 @@ class TestWindow : public QObject {
     QVERIFY(!f.mniOpen1->isEnabled());
     QVERIFY(!f.mniLoadOfflineFile->isEnabled());
     QVERIFY(!f.mniDisplayCurrentGroup->isEnabled());
-    QCOMPARE(TreeCaptions(f.tv1), (QStringList{"Group 01", "Group 02", "Group 03", "Group 04", "Group 05",
-                                                "Group 06", "Group 07", "Group 08", "Group 09", "Group 10"}));
+    QCOMPARE(TreeCaptions(f.tv1),
+             (QStringList{"Group 01", "Group 02", "Group 03", "Group 04", "Group 05", "Group 06",
+                          "Group 07", "Group 08", "Group 09", "Group 10"}));
     QCOMPARE(f.tv1->currentItem(), f.tv1->topLevelItem(0));
     QVERIFY(FileExists(data_->Path() + "/Meter A/DataLog/DataLogSetup.ini"));
     QCOMPARE(f.FWorkbookPath, data_->Path() + "/Meter A/DataLog/template.xlsx");
