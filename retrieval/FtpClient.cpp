@@ -217,11 +217,11 @@ void TFtpClient::Transfer(const std::string& command,
 
 void TFtpClient::ListFolder(std::vector<std::string>* lines, const std::string& specifier,
                             bool details) {
-  std::string spec = specifier;
-  spec.erase(0, spec.find_first_not_of(' '));
-  spec.erase(spec.find_last_not_of(' ') + 1);
+  std::string trimmed = specifier;
+  trimmed.erase(0, trimmed.find_first_not_of(' '));
+  trimmed.erase(trimmed.find_last_not_of(' ') + 1);
   std::string text;
-  const std::string command = (details ? "LIST " : "NLST ") + spec;
+  const std::string command = (details ? "LIST " : "NLST ") + trimmed;
   Transfer(command.substr(0, command.find_last_not_of(' ') + 1), [&](const char* p, size_t n) {
     if (text.size() + n > MaxListingBytes)
       throw EFtpLimitError("Listing exceeds " + std::to_string(MaxListingBytes) + " bytes.");
