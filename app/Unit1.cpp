@@ -84,6 +84,8 @@ void TForm1::ConnectHandlers() {
     mniEnergyBill1->setChecked(!mniDatalog1->isChecked());
   });
 
+  ConnectTableHandlers();
+
   IdFTP1.OnStatus = [this](TFtpStatus kind, const std::string& text) { IdFTP1Status(kind, text); };
   IdFTP1.OnDisconnected = [this] { IdFTP1Disconnected(); };
   IdFTP1.Pump = [this] { return PumpMessages(); };
@@ -108,7 +110,10 @@ void TForm1::FormCreate() {
   LogRecords.Clear();
   SortNewestFirst = true;
   const QDateTime now = QDateTime::currentDateTime();
-  for (QDateTimeEdit* p : {dtp1, dtp2, dtp3, dtp4}) p->setDateTime(now);
+  for (QDateTimeEdit* p : {dtp1, dtp2, dtp3, dtp4}) {
+    const QSignalBlocker block(p);  // the program's own setting is no edit to check
+    p->setDateTime(now);
+  }
   dtp1->setMinimumDate(QDate(2000, 1, 1));
   dtp3->setMinimumDate(QDate(2000, 1, 1));
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The main window: the operator's session with one meter.
+#include <QDateTime>
 #include <QMainWindow>
 #include <memory>
 #include <string>
@@ -89,6 +90,17 @@ class TForm1 : public QMainWindow {
   bool PumpMessages();
   void BuildGroupTree(uint32_t index);
 
+  // The log table.
+  void SetupLogColumns(int group);
+  void SetLogRowCount(size_t rows);
+  void lv1ColumnClick(int column);
+  void SetTimeRangeFromRecords();
+  bool CheckTimeRange();
+  QDateTime RangeStart() const;
+  QDateTime RangeEnd() const;
+  // The group of the selected tree node (the node or its parent), -1 without one.
+  int CurrentGroup() const;
+
   QString StatusText(int panel) const;
   void SetStatusText(int panel, const QString& text);
 
@@ -99,6 +111,8 @@ class TForm1 : public QMainWindow {
  private:
   void CreateControls();
   void ConnectHandlers();
+  void ConnectTableHandlers();
+  int CurrentKeyCount() const;
   void FormCreate();
   void Connect();
   void Disconnect();

@@ -1,5 +1,7 @@
 // The main window and the busy notice, driven headless against krvo-sim.
+#include <QAbstractItemModelTester>
 #include <QAction>
+#include <QHeaderView>
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -132,6 +134,7 @@ class TestWindow : public QObject {
     QCOMPARE(f.ProgressBar1->parentWidget(), f.StatusBar1);
     QCOMPARE(f.ProgressBar1->value(), 0);
     QVERIFY(!FileExists(BaseFolder() + "CommSet.ini"));  // only an edit writes it
+    QVERIFY(boxes_.empty());  // filling the pickers at start is no edit to check
 
     // The memo, the tree and the table follow the window's edges.
     f.show();
@@ -328,6 +331,108 @@ class TestWindow : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(f.mmoDevInfo->toPlainText().split('\n')[0] != first, 8000);
     QVERIFY(f.FConnected);
     QCOMPARE(f.mmoDevInfo->toPlainText().split('\n').size(), 3);
+  }
+
+  void logTable() {
+    TestForm f;
+    GroupSetups = {};
+    TDataLogSetup& g = GroupSetups[2];
+    g.KeyNum = 4;
+    const uint16_t keys[4] = {1, 10, 0, 205};
+    std::copy(keys, keys + 4, g.keyArr);
+    LogRecords.Clear();
+    auto add = [](int y, int mo, int d, int h, double first) {
+      TLogRecord* r = LogRecords.Add();
+      *r = TLogRecord{};
+      r->Stamp = TSystemTime{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), 0, static_cast<uint16_t>(d),
+                             static_cast<uint16_t>(h), 0, 0, 0};
+      r->Values[0] = first;
+      r->Values[1] = 0.987;
+      r->Values[2] = -2147483648.0;
+      r->Values[3] = 1e-5;
+    };
+    add(2026, 12, 3, 10, 230.5);
+    add(2026, 12, 1, 10, 229);
+    add(2026, 2, 30, 0, 1);  // no such day: stays put and splits the sort
+    add(2026, 12, 7, 8, 231);
+    add(2026, 12, 5, 9, 232);
+
+    f.BuildGroupTree(0);
+    f.tv1->setCurrentItem(f.tv1->topLevelItem(2));
+    f.SetupLogColumns(2);
+    QAbstractItemModelTester tester(f.lv1->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModel* m = f.lv1->model();
+    QCOMPARE(m->columnCount(), 6);
+    QCOMPARE(m->rowCount(), 0);
+    QStringList captions;
+    for (int c = 0; c < m->columnCount(); ++c) captions << m->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(captions, (QStringList{"No.", "TimeStamp", "Voltage-I Ua", "Mains-I  Ia", "None",
+                                    "1-Phase SM#01 Loading"}));
+    QCOMPARE(f.lv1->columnWidth(1), 180);
+    QCOMPARE(f.lv1->columnWidth(2), 96);  // 12 characters
+    f.SetLogRowCount(LogRecords.Count());
+    QCOMPARE(f.edtLogsNumber->text(), QStringLiteral("5"));
+    auto cell = [m](int r, int c) { return m->data(m->index(r, c)).toString(); };
+    QCOMPARE(cell(0, 0), QStringLiteral("1"));
+    QCOMPARE(cell(0, 1), QStringLiteral("2026-12-03 10:00:00"));
+    QCOMPARE(cell(0, 2), QStringLiteral("230.5"));
+    QCOMPARE(cell(0, 3), QStringLiteral("0.987"));
+    QCOMPARE(cell(0, 4), QStringLiteral("--"));
+    QCOMPARE(cell(0, 5), QStringLiteral("1E-5"));
+    QCOMPARE(cell(2, 1), QStringLiteral("Invalid Time"));
+
+    // Clicks on "TimeStamp": oldest first, then newest first; other headers do nothing.
+    auto times = [&] {
+      QStringList t;
+      for (int r = 0; r < m->rowCount(); ++r) t << cell(r, 1).left(10);
+      return t;
+    };
+    emit f.lv1->horizontalHeader()->sectionClicked(0);
+    QCOMPARE(times()[0], QStringLiteral("2026-12-03"));
+    emit f.lv1->horizontalHeader()->sectionClicked(1);
+    QCOMPARE(times(), (QStringList{"2026-12-01", "2026-12-03", "Invalid Ti", "2026-12-05", "2026-12-07"}));
+    QCOMPARE(cell(0, 0), QStringLiteral("1"));
+    QCOMPARE(cell(0, 2), QStringLiteral("229"));
+    emit f.lv1->horizontalHeader()->sectionClicked(1);
+    QCOMPARE(times(), (QStringList{"2026-12-03", "2026-12-01", "Invalid Ti", "2026-12-07", "2026-12-05"}));
+
+    // The pickers span the first and the last record, earlier one first.
+    f.SetTimeRangeFromRecords();
+    QCOMPARE(f.RangeStart(), QDateTime(QDate(2026, 12, 3), QTime(10, 0)));
+    QCOMPARE(f.RangeEnd(), QDateTime(QDate(2026, 12, 5), QTime(9, 0)));
+    QCOMPARE(f.dtp1->dateTime(), QDateTime(QDate(2026, 12, 3), QTime(10, 0)));
+    QVERIFY(boxes_.empty());
+    // Start after end: the warning, and the start is set back to the end.
+    f.dtp1->setDate(QDate(2026, 12, 9));
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].icon, QMessageBox::Warning);
+    QCOMPARE(boxes_[0].text, QStringLiteral("Start Time must be less than End Time."));
+    QCOMPARE(f.RangeStart(), f.RangeEnd());
+    QVERIFY(f.CheckTimeRange());  // equal is accepted
+    QCOMPARE(boxes_.size(), size_t{1});
+
+    // No node selected: rows get no value cells.
+    f.tv1->setCurrentItem(nullptr);
+    QCOMPARE(cell(0, 2), QString());
+    QCOMPARE(cell(0, 1), QStringLiteral("2026-12-03 10:00:00"));
+
+    // A first record without a valid time: the conversion error, pickers kept.
+    std::swap(LogRecords.Items()[0], LogRecords.Items()[2]);
+    try {
+      f.SetTimeRangeFromRecords();
+      QFAIL("no error");
+    } catch (const EConvertError& e) {
+      QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Invalid argument to date encode"));
+    }
+    QCOMPARE(f.RangeEnd(), QDateTime(QDate(2026, 12, 5), QTime(9, 0)));
+
+    // Empty list: the pickers show now; the table is empty again.
+    LogRecords.Clear();
+    f.SetTimeRangeFromRecords();
+    QVERIFY(qAbs(f.RangeEnd().secsTo(QDateTime::currentDateTime())) < 60);
+    f.SetupLogColumns(0);
+    QCOMPARE(m->columnCount(), 2);
+    QCOMPARE(f.edtLogsNumber->text(), QStringLiteral("0"));
   }
 
   void busyNotice() {
