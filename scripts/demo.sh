@@ -7,17 +7,11 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 
+. scripts/sim-lib.sh
 work=$(mktemp -d /tmp/krvo-demo-XXXXXX)
 data="$work/data"
-fifo="$work/sim.out"
-mkfifo "$fifo"
-build/krvo-sim --data-root "$work/meter" >"$fifo" &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$fifo"' EXIT
-read -r line <"$fifo"
-echo "$line"
-modbus=$(sed -n 's/.* modbus \([0-9]*\).*/\1/p' <<<"$line")
-ftp=$(sed -n 's/.* ftp \([0-9]*\).*/\1/p' <<<"$line")
+start_sim "$work"
+echo "$sim_line"
 krvo=build/krvo
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

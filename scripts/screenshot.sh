@@ -8,15 +8,9 @@ out=${1:-docs/window.png}
 scripts/setup.sh --screenshot
 scripts/build.sh
 
+. scripts/sim-lib.sh
 work=$(mktemp -d /tmp/krvo-shot-XXXXXX)
-fifo="$work/sim.out"
-mkfifo "$fifo"
-build/krvo-sim --data-root "$work/meter" >"$fifo" &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$fifo"' EXIT
-read -r line <"$fifo"
-modbus=$(sed -n 's/.* modbus \([0-9]*\).*/\1/p' <<<"$line")
-ftp=$(sed -n 's/.* ftp \([0-9]*\).*/\1/p' <<<"$line")
+start_sim "$work"
 mkdir -p "$work/data" "$(dirname "$out")"
 printf '[ConnectPara]\nIP=127.0.0.1\nMODBUSTCPPort=%s\nFTPPort=%s\nFilePauseMs=50\n' "$modbus" "$ftp" \
   >"$work/data/CommSet.ini"
