@@ -186,31 +186,23 @@ std::string FormatDateTimePattern(const std::string& p, TDateTime value) {
         }
         break;
       case 'M':
-        n = std::min<size_t>(n, 2);
-        AppendNumber(out, t.Month, static_cast<int>(n));
-        break;
       case 'd':
-        n = std::min<size_t>(n, 2);
-        AppendNumber(out, t.Day, static_cast<int>(n));
-        break;
       case 'H':
+      case 'h':
+      case 'm':
+      case 's': {
+        // One or two digits: one letter pads nothing, two pad to two.
         n = std::min<size_t>(n, 2);
-        AppendNumber(out, t.Hour, static_cast<int>(n));
-        break;
-      case 'h': {
-        n = std::min<size_t>(n, 2);
-        int h12 = t.Hour % 12 == 0 ? 12 : t.Hour % 12;
-        AppendNumber(out, h12, static_cast<int>(n));
+        const int h12 = t.Hour % 12 == 0 ? 12 : t.Hour % 12;
+        const int value = c == 'M'   ? t.Month
+                          : c == 'd' ? t.Day
+                          : c == 'H' ? t.Hour
+                          : c == 'h' ? h12
+                          : c == 'm' ? t.Minute
+                                     : t.Second;
+        AppendNumber(out, value, static_cast<int>(n));
         break;
       }
-      case 'm':
-        n = std::min<size_t>(n, 2);
-        AppendNumber(out, t.Minute, static_cast<int>(n));
-        break;
-      case 's':
-        n = std::min<size_t>(n, 2);
-        AppendNumber(out, t.Second, static_cast<int>(n));
-        break;
       case 'z':
         n = std::min<size_t>(n, 3);
         AppendNumber(out, t.MilliSecond, 3);
