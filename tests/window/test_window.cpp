@@ -19,10 +19,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/FrmInfo.h"
-#include "app/KrvoApplication.h"
-#include "app/MessageBoxes.h"
-#include "app/Unit1.h"
+#include "app/window/FrmInfo.h"
+#include "app/window/KrvoApplication.h"
+#include "app/window/MessageBoxes.h"
+#include "app/window/Unit1.h"
 #include "meter/DataFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"

@@ -1,7 +1,7 @@
 // KRVO Log Viewer: the desktop window.
-#include "app/FrmInfo.h"
-#include "app/KrvoApplication.h"
-#include "app/Unit1.h"
+#include "app/window/FrmInfo.h"
+#include "app/window/KrvoApplication.h"
+#include "app/window/Unit1.h"
 
 int main(int argc, char** argv) {
   KrvoApplication app(argc, argv);

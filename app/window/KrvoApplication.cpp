@@ -1,9 +1,9 @@
-#include "app/KrvoApplication.h"
+#include "app/window/KrvoApplication.h"
 
 #include <clocale>
 #include <exception>
 
-#include "app/MessageBoxes.h"
+#include "app/window/MessageBoxes.h"
 
 KrvoApplication::KrvoApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // Not setApplicationDisplayName: on X11 Qt would append it to every window title.

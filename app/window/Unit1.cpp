@@ -1,4 +1,4 @@
-#include "app/Unit1.h"
+#include "app/window/Unit1.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -20,8 +20,8 @@
 #include <cstdio>
 
 #include "app/CommSettings.h"
-#include "app/LogTableModel.h"
-#include "app/MessageBoxes.h"
+#include "app/window/LogTableModel.h"
+#include "app/window/MessageBoxes.h"
 #include "meter/DataFolder.h"
 #include "retrieval/FtpErrors.h"
 

@@ -9,9 +9,9 @@
 #include <QTreeWidget>
 
 #include "app/LogTable.h"
-#include "app/LogTableModel.h"
-#include "app/MessageBoxes.h"
-#include "app/Unit1.h"
+#include "app/window/LogTableModel.h"
+#include "app/window/MessageBoxes.h"
+#include "app/window/Unit1.h"
 
 namespace {
 

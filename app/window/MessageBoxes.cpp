@@ -1,4 +1,4 @@
-#include "app/MessageBoxes.h"
+#include "app/window/MessageBoxes.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "app/LogTableModel.h"
+#include "app/window/LogTableModel.h"
 
 void TLogTableModel::SetupColumns(int group) {
   beginResetModel();

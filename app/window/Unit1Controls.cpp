@@ -18,8 +18,8 @@
 #include <QTreeWidget>
 #include <climits>
 
-#include "app/LogTableModel.h"
-#include "app/Unit1.h"
+#include "app/window/LogTableModel.h"
+#include "app/window/Unit1.h"
 #include "meter/DisplayFormat.h"
 
 namespace {

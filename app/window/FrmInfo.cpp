@@ -1,4 +1,4 @@
-#include "app/FrmInfo.h"
+#include "app/window/FrmInfo.h"
 
 #include <QCoreApplication>
 #include <QEvent>
