@@ -1,11 +1,9 @@
 #pragma once
 // The .dat files of a group folder, found recursively.
-#include <functional>
 #include <string>
 #include <vector>
 
-// Answers true when the application is closing and the search must stop.
-using PumpHook = std::function<bool()>;
+#include "app/PumpHook.h"
 
 // Appends to files every file below folder whose extension (from its last
 // "." on) equals extension without regard to case, or every file for ".*".

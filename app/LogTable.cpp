@@ -16,6 +16,19 @@ bool RecordTime(const TSystemTime& s, TDateTime& out) {
   return true;
 }
 
+TDateTime RecordTimeOrThrow(const TSystemTime& s) {
+  return EncodeDate(s.wYear, s.wMonth, s.wDay) + EncodeTime(s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
+}
+
+bool RecordsTimeSpan(const std::vector<TLogRecord*>& records, TDateTime& start, TDateTime& end) {
+  if (records.empty()) return false;
+  const TDateTime a = RecordTimeOrThrow(records.front()->Stamp);
+  const TDateTime b = RecordTimeOrThrow(records.back()->Stamp);
+  start = a < b ? a : b;
+  end = a < b ? b : a;
+  return true;
+}
+
 bool FormatGeneral(double value, std::string& out) {
   if (!std::isfinite(value)) return false;
   if (value == 0) {      // negative zero included

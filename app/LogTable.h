@@ -11,6 +11,14 @@
 // The record's time; false when its fields are no valid date and time.
 bool RecordTime(const TSystemTime& stamp, TDateTime& out);
 
+// The record's time, or EConvertError for its date or time of day.
+TDateTime RecordTimeOrThrow(const TSystemTime& stamp);
+
+// The span of the records as the pickers show it: the earlier and the later
+// of the first and the last record's times (only these two count). False for
+// no records; EConvertError when either time can't be made.
+bool RecordsTimeSpan(const std::vector<TLogRecord*>& records, TDateTime& start, TDateTime& end);
+
 // At most 15 significant digits, plain or scientific as a spreadsheet's
 // general format, with the user's decimal separator; false for NaN and infinities.
 bool FormatGeneral(double value, std::string& out);

@@ -7,6 +7,7 @@ int CmdShow(int argc, char** argv);
 int CmdKeyName(int argc, char** argv);
 int CmdLs(int argc, char** argv);
 int CmdGet(int argc, char** argv);
+int CmdExport(int argc, char** argv);
 
 extern const char* const kInfoUsage;
 extern const char* const kSetupUsage;
@@ -14,3 +15,4 @@ extern const char* const kShowUsage;
 extern const char* const kKeyNameUsage;
 extern const char* const kLsUsage;
 extern const char* const kGetUsage;
+extern const char* const kExportUsage;

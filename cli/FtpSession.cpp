@@ -13,6 +13,12 @@ void OnInterrupt(int) { g_interrupted.store(true); }
 
 bool Interrupted() { return g_interrupted.load(); }
 
+void CatchInterrupt() {
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &sa, nullptr);
+}
+
 void ConfigureFtpClient(TFtpClient& client, const CliArgs& args) {
   client.Host = args.Require("--host");
   client.Port = args.Port("--ftp-port", 21);
@@ -20,9 +26,7 @@ void ConfigureFtpClient(TFtpClient& client, const CliArgs& args) {
   client.Password = kAnonymousFtpPassword;
   client.Passive = true;
   client.DataIdleTimeout = static_cast<int>(args.Number("--timeout", 1, 86400, 60)) * 1000;
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &sa, nullptr);
+  CatchInterrupt();
   client.Pump = [] { return Interrupted(); };
   if (args.Has("--verbose")) {
     client.OnStatus = [](TFtpStatus, const std::string& text) {

@@ -10,5 +10,7 @@
 // script, and Ctrl-C ends the operation.
 void ConfigureFtpClient(TFtpClient& client, const CliArgs& args);
 
-// True once Ctrl-C was pressed.
+// True once Ctrl-C was pressed (after CatchInterrupt).
 bool Interrupted();
+// From now on Ctrl-C sets Interrupted instead of ending the process.
+void CatchInterrupt();

@@ -88,3 +88,10 @@ std::string Trim(std::string_view text) {
   while (e > b && static_cast<uint8_t>(text[e - 1]) <= 0x20) --e;
   return std::string(text.substr(b, e - b));
 }
+
+size_t Utf8Length(std::string_view text) {
+  size_t n = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}

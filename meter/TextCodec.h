@@ -17,3 +17,5 @@ std::string DecodeNameField(const uint8_t* bytes, size_t count);
 
 // Removes blanks and control characters (every byte up to 0x20) from both ends.
 std::string Trim(std::string_view text);
+// Characters (code points) of UTF-8 text; bytes that do not start one are not counted.
+size_t Utf8Length(std::string_view text);

@@ -109,7 +109,7 @@ void TForm1::FormCreate() {
   mniDownload1->setVisible(false);
   LogRecords.Clear();
   SortNewestFirst = true;
-  const QDateTime now = QDateTime::currentDateTime();
+  const QDateTime now = WallClockNow();
   for (QDateTimeEdit* p : {dtp1, dtp2, dtp3, dtp4}) {
     const QSignalBlocker block(p);  // the program's own setting is no edit to check
     p->setDateTime(now);

@@ -98,6 +98,8 @@ class TForm1 : public QMainWindow {
   bool CheckTimeRange();
   QDateTime RangeStart() const;
   QDateTime RangeEnd() const;
+  // The local date and time as wall-clock fields, the form the pickers hold.
+  static QDateTime WallClockNow();
   // The group of the selected tree node (the node or its parent), -1 without one.
   int CurrentGroup() const;
 

@@ -59,6 +59,7 @@ QDateTimeEdit* Picker(QWidget* parent, const char* name, bool date, int x, int y
   p->setDisplayFormat(
       QtPattern(date ? FormatSettings().ShortDateFormat : FormatSettings().LongTimeFormat));
   p->setCalendarPopup(date);
+  p->setTimeSpec(Qt::UTC);
   p->setEnabled(false);
   return p;
 }

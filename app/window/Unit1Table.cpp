@@ -15,14 +15,12 @@
 
 namespace {
 
+// Record times are the meter's wall-clock fields: the pickers hold them as
+// UTC so that no time zone shifts them or rejects a time in a daylight-saving gap.
 QDateTime ToQDateTime(TDateTime value) {
   const TDateParts p = DecodeDateTime(value);
-  return QDateTime(QDate(p.Year, p.Month, p.Day), QTime(p.Hour, p.Minute, p.Second, p.MilliSecond));
-}
-
-// The record's time, or the conversion error of its date or time of day.
-TDateTime RecordTimeOrThrow(const TSystemTime& s) {
-  return EncodeDate(s.wYear, s.wMonth, s.wDay) + EncodeTime(s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
+  return QDateTime(QDate(p.Year, p.Month, p.Day), QTime(p.Hour, p.Minute, p.Second, p.MilliSecond),
+                   Qt::UTC);
 }
 
 }  // namespace
@@ -63,7 +61,7 @@ void TForm1::lv1ColumnClick(int column) {
 void TForm1::SetTimeRangeFromRecords() {
   // The program's own settings are no edits: the range is checked on changes only.
   const QSignalBlocker b1(dtp1), b2(dtp2), b3(dtp3), b4(dtp4);
-  const QDateTime now = QDateTime::currentDateTime();
+  const QDateTime now = WallClockNow();
   if (LogRecords.Empty()) {
     dtp1->setDateTime(now);
     dtp3->setDateTime(now);
@@ -71,9 +69,9 @@ void TForm1::SetTimeRangeFromRecords() {
     dtp4->setTime(now.time());
     return;
   }
-  const TDateTime a = RecordTimeOrThrow(LogRecords[0]->Stamp);
-  const TDateTime b = RecordTimeOrThrow(LogRecords[LogRecords.Count() - 1]->Stamp);
-  const QDateTime start = ToQDateTime(a < b ? a : b), end = ToQDateTime(a < b ? b : a);
+  TDateTime a = 0, b = 0;
+  RecordsTimeSpan(LogRecords.Items(), a, b);
+  const QDateTime start = ToQDateTime(a), end = ToQDateTime(b);
   // Times before 2000-01-01 are shown at the pickers' earliest date.
   dtp1->setDateTime(start);
   dtp2->setDateTime(start);
@@ -81,9 +79,14 @@ void TForm1::SetTimeRangeFromRecords() {
   dtp4->setDateTime(end);
 }
 
-QDateTime TForm1::RangeStart() const { return QDateTime(dtp1->date(), dtp2->time()); }
+QDateTime TForm1::RangeStart() const { return QDateTime(dtp1->date(), dtp2->time(), Qt::UTC); }
 
-QDateTime TForm1::RangeEnd() const { return QDateTime(dtp3->date(), dtp4->time()); }
+QDateTime TForm1::RangeEnd() const { return QDateTime(dtp3->date(), dtp4->time(), Qt::UTC); }
+
+QDateTime TForm1::WallClockNow() {
+  const QDateTime now = QDateTime::currentDateTime();
+  return QDateTime(now.date(), now.time(), Qt::UTC);
+}
 
 bool TForm1::CheckTimeRange() {
   if (RangeStart() <= RangeEnd()) return true;

@@ -1,0 +1,74 @@
+#include "app/CsvExport.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "app/FileReplace.h"
+#include "app/LogTable.h"
+#include "meter/MeterState.h"
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool WriteGroupCsv(const std::string& path, int group) {
+  std::string temp;
+  try {
+    temp = CreateTempBeside(path);
+  } catch (const std::exception&) {
+    return false;
+  }
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(temp.c_str(), "wb"), std::fclose);
+  if (!f) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  const std::vector<TLogColumn> columns = LogColumns(group);
+  std::string line;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (c != 0) line += ',';
+    line += CsvField(columns[c].Caption);
+  }
+  line += "\r\n";
+  const int keys = static_cast<int>(columns.size()) - 2;
+  bool ok = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
+  size_t row = 0;
+  for (const TLogRecord* r : LogRecords.Items()) {
+    if (!ok) break;
+    line = std::to_string(++row);
+    line += ',';
+    const TSystemTime& s = r->Stamp;
+    TDateTime t = 0;
+    if (RecordTime(s, t)) {
+      char stamp[64];
+      std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", s.wYear, s.wMonth, s.wDay,
+                    s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
+      line += stamp;
+    }
+    for (int j = 0; j < keys; ++j) {
+      line += ',';
+      const double v = r->Values[j];
+      if (v == static_cast<double>(NoValue) || !std::isfinite(v)) continue;
+      char buf[32];
+      const auto res = std::to_chars(buf, buf + sizeof buf, v);
+      line.append(buf, res.ptr);
+    }
+    line += "\r\n";
+    ok = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
+  }
+  FILE* raw = f.release();
+  if (std::fclose(raw) != 0) ok = false;
+  if (!ok) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return CommitTemp(temp, path);
+}

@@ -1,0 +1,122 @@
+#include "app/FileReplace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string TempPrefix(const std::string& target) { return "." + NameOf(target) + ".~krvo-"; }
+
+bool SyncPath(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string CreateTempBeside(const std::string& target) {
+  std::string name =
+      FolderOf(target) + TempPrefix(target) + std::to_string(getpid()) + "-XXXXXX";
+  std::vector<char> buf(name.begin(), name.end());
+  buf.push_back('\0');
+  const int fd = mkstemp(buf.data());
+  if (fd < 0) throw std::runtime_error("Unable to create a file beside " + target);
+  fchmod(fd, 0644);
+  ::close(fd);
+  return buf.data();
+}
+
+void RemoveStaleTemps(const std::string& target) {
+  const std::string folder = FolderOf(target);
+  const std::string prefix = TempPrefix(target);
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> stale;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+    stale.push_back(folder + name);
+  }
+  closedir(dir);
+  for (const std::string& path : stale) ::unlink(path.c_str());
+}
+
+bool CommitTemp(const std::string& temp, const std::string& target, bool noReplace) {
+  bool ok = SyncPath(temp, O_RDONLY);
+  if (ok) {
+    ok = noReplace ? renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
+                   : std::rename(temp.c_str(), target.c_str()) == 0;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  const std::string folder = FolderOf(target);
+  SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  return true;
+}
+
+bool CopyFileReplacing(const std::string& source, const std::string& target, bool noReplace) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st {};
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return false;
+  }
+  std::string temp;
+  try {
+    temp = CreateTempBeside(target);
+  } catch (const std::runtime_error&) {
+    ::close(in);
+    return false;
+  }
+  const int out = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  bool ok = out >= 0;
+  std::vector<char> buf(1 << 20);
+  while (ok) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      if (ok) done += w;
+    }
+  }
+  ::close(in);
+  if (out >= 0 && ::close(out) != 0) ok = false;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return CommitTemp(temp, target, noReplace);
+}

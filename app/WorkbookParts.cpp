@@ -1,0 +1,128 @@
+#include "app/WorkbookParts.h"
+
+#include <zip.h>
+
+#include <memory>
+
+#include "app/Workbook.h"
+
+namespace {
+
+// A workbook part of ours is a few kilobytes; a bigger one is not ours.
+constexpr zip_uint64_t kMaxPartBytes = 16u << 20;
+
+struct ZipCloser {
+  void operator()(zip_t* z) const { zip_discard(z); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
+
+ZipPtr Open(const std::string& path, int flags, std::string& error) {
+  int code = 0;
+  zip_t* z = zip_open(path.c_str(), flags, &code);
+  if (z == nullptr) {
+    zip_error_t e;
+    zip_error_init_with_code(&e, code);
+    error = zip_error_strerror(&e);
+    zip_error_fini(&e);
+  }
+  return ZipPtr(z);
+}
+
+bool ReadPart(zip_t* z, const std::string& name, std::string& out) {
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat(z, name.c_str(), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) || st.size > kMaxPartBytes)
+    return false;
+  zip_file_t* f = zip_fopen(z, name.c_str(), 0);
+  if (f == nullptr) return false;
+  out.assign(static_cast<size_t>(st.size), '\0');
+  const zip_int64_t n = zip_fread(f, out.data(), st.size);
+  zip_fclose(f);
+  return n == static_cast<zip_int64_t>(st.size);
+}
+
+std::string SheetPart(int position) { return "xl/worksheets/sheet" + std::to_string(position) + ".xml"; }
+
+std::string Unescape(const std::string& s) {
+  static const std::pair<const char*, char> kEntities[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    bool done = false;
+    if (s[i] == '&') {
+      for (const auto& [entity, c] : kEntities) {
+        const std::string e = entity;
+        if (s.compare(i, e.size(), e) == 0) {
+          out += c;
+          i += e.size();
+          done = true;
+          break;
+        }
+      }
+    }
+    if (!done) out += s[i++];
+  }
+  return out;
+}
+
+[[noreturn]] void NotOurs(const std::string& path, const std::string& why) {
+  throw EWorkbookError("The workbook " + path + " can't be updated (" + why +
+                       "); it is left as it was. Delete it and load the logs again.");
+}
+
+}  // namespace
+
+TWorkbookParts ReadWorkbookParts(const std::string& path) {
+  std::string error;
+  ZipPtr z = Open(path, ZIP_RDONLY, error);
+  if (!z) NotOurs(path, error);
+  std::string xml;
+  if (!ReadPart(z.get(), "xl/workbook.xml", xml)) NotOurs(path, "no workbook part");
+  TWorkbookParts parts;
+  for (size_t at = xml.find("<sheet "); at != std::string::npos; at = xml.find("<sheet ", at + 1)) {
+    const size_t end = xml.find('>', at);
+    const size_t name = xml.find(" name=\"", at);
+    if (end == std::string::npos || name == std::string::npos || name > end) NotOurs(path, "a sheet without a name");
+    const size_t close = xml.find('"', name + 7);
+    if (close == std::string::npos || close > end) NotOurs(path, "a sheet without a name");
+    parts.SheetNames.push_back(Unescape(xml.substr(name + 7, close - name - 7)));
+  }
+  if (parts.SheetNames.empty()) NotOurs(path, "no sheets");
+  for (size_t i = 1; i <= parts.SheetNames.size(); ++i)
+    if (zip_name_locate(z.get(), SheetPart(static_cast<int>(i)).c_str(), 0) < 0)
+      NotOurs(path, "sheet parts of another layout");
+  return parts;
+}
+
+std::string CarrySheets(const std::string& fresh, const std::string& previous,
+                        const std::vector<std::pair<int, int>>& carried) {
+  std::string error;
+  ZipPtr old = Open(previous, ZIP_RDONLY, error);
+  if (!old) return "Unable to read the workbook " + previous + ": " + error;
+  ZipPtr neu = Open(fresh, 0, error);
+  if (!neu) return "Unable to write the workbook " + previous + ": " + error;
+  std::string oldStyles, newStyles;
+  if (!ReadPart(old.get(), "xl/styles.xml", oldStyles) || !ReadPart(neu.get(), "xl/styles.xml", newStyles) ||
+      oldStyles != newStyles)
+    return "The workbook " + previous +
+           " was written with other formats and can't be updated; it is left as it was. "
+           "Delete it and load the logs again.";
+  for (const auto& [to, from] : carried) {
+    const zip_int64_t src = zip_name_locate(old.get(), SheetPart(from).c_str(), 0);
+    const zip_int64_t dst = zip_name_locate(neu.get(), SheetPart(to).c_str(), 0);
+    if (src < 0 || dst < 0) return "Unable to update the workbook " + previous + ": a sheet is missing";
+    zip_source_t* s = zip_source_zip(neu.get(), old.get(), static_cast<zip_uint64_t>(src), 0, 0, -1);
+    if (s == nullptr) return "Unable to update the workbook " + previous + ": " + zip_strerror(neu.get());
+    if (zip_file_replace(neu.get(), static_cast<zip_uint64_t>(dst), s, 0) != 0) {
+      zip_source_free(s);
+      return "Unable to update the workbook " + previous + ": " + zip_strerror(neu.get());
+    }
+  }
+  zip_t* z = neu.release();
+  if (zip_close(z) != 0) {
+    error = zip_strerror(z);
+    zip_discard(z);
+    return "Unable to write the workbook " + previous + ": " + error;
+  }
+  return {};
+}

@@ -1,0 +1,115 @@
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "app/CsvExport.h"
+#include "app/FileReplace.h"
+#include "app/LogTable.h"
+#include "app/OfflineLoad.h"
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "cli/DataDir.h"
+#include "cli/FtpSession.h"
+#include "meter/DataFolder.h"
+#include "meter/ZelDef.h"
+
+const char* const kExportUsage =
+    "usage: krvo export FOLDER [-o OUT.xlsx] [--csv DIR] [--data-dir DIR]\n"
+    "  Loads a device's DataLog folder as the window's offline load does and\n"
+    "  rebuilds its working workbook FOLDER/template.xlsx: the names sheet and\n"
+    "  one sheet per group. Prints 'Group NN<TAB>RECORDS' for the ten groups,\n"
+    "  then the workbook's path. -o copies the workbook to OUT (replacing it);\n"
+    "  --csv writes DIR/GroupNN.csv for each group with records.\n";
+
+namespace {
+
+class CTerminalLoadView : public COfflineLoadView {
+ public:
+  explicit CTerminalLoadView(std::string csvDir) : csvDir_(std::move(csvDir)) {}
+  void ShowStatus(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void ShowError(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  bool Pump() override { return Interrupted(); }
+  bool SelectGroup(int group, std::string& caption) override {
+    char text[32];
+    std::snprintf(text, sizeof text, "Group %.2d", group + 1);
+    caption = text;
+    return true;
+  }
+  void ShowGroup(int group, size_t records) override {
+    Records[group] = records;
+    if (csvDir_.empty() || records == 0) return;
+    char name[32];
+    std::snprintf(name, sizeof name, "Group%.2d.csv", group + 1);
+    const std::string path = csvDir_ + name;
+    if (!WriteGroupCsv(path, group)) {
+      std::fprintf(stderr, "Unable to write %s\n", path.c_str());
+      Failed = true;
+    }
+  }
+  void SetTimeRange() override {
+    TDateTime start = 0, end = 0;
+    RecordsTimeSpan(LogRecords.Items(), start, end);
+  }
+
+  size_t Records[kGroupCount] = {};
+  bool Failed = false;
+
+ private:
+  std::string csvDir_;
+};
+
+std::string AbsoluteFolder(const std::string& path) {
+  std::error_code ec;
+  std::string abs = std::filesystem::absolute(path, ec).lexically_normal().string();
+  if (ec) abs = path;
+  return WithSeparator(abs);
+}
+
+}  // namespace
+
+int CmdExport(int argc, char** argv) {
+  CliArgs args(argc, argv, 2, {"-o", "--csv", "--data-dir"}, {});
+  if (args.Help()) {
+    std::fputs(kExportUsage, stdout);
+    return 0;
+  }
+  if (args.Positional().size() != 1) throw UsageError{"one FOLDER is needed"};
+  const auto out = args.Value("-o");
+  if (out && out->empty()) throw UsageError{"-o needs a file name"};
+  const auto csv = args.Value("--csv");
+  if (csv && csv->empty()) throw UsageError{"--csv needs a folder"};
+  ApplyDataDir(args);
+  CatchInterrupt();
+
+  std::string csvDir;
+  if (csv) {
+    csvDir = AbsoluteFolder(*csv);
+    if (!ForceFolders(csvDir)) {
+      std::fprintf(stderr, "Unable to create the folder %s\n", csvDir.c_str());
+      return 1;
+    }
+  }
+  CTerminalLoadView view(csvDir);
+  std::string folder;
+  try {
+    if (!OpenOfflineFolder(AbsoluteFolder(args.Positional()[0]), folder, view)) return 1;
+    if (!LoadAllGroups(folder, view)) {
+      std::fprintf(stderr, "Interrupted.\n");
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  for (int g = 0; g < kGroupCount; ++g) std::printf("Group %.2d\t%zu\n", g + 1, view.Records[g]);
+  const std::string workbook = WorkbookPathOf(folder);
+  std::printf("%s\n", workbook.c_str());
+  std::fflush(stdout);
+  if (out && !CopyFileReplacing(workbook, *out, false)) {
+    std::fprintf(stderr, "Exporting Logs Failed.\n");
+    return 1;
+  }
+  return view.Failed ? 1 : 0;
+}
