@@ -7,19 +7,13 @@
 #include <vector>
 
 #include "meter/ZelDef.h"
+#include "tests/support/Files.h"
 #include "tests/support/Process.h"
 
 namespace {
 
-// Bytes of one record: values little-endian, then the six time bytes.
 std::vector<uint8_t> Record(const std::vector<int32_t>& raw, std::array<uint8_t, 6> time) {
-  std::vector<uint8_t> out;
-  for (int32_t v : raw) {
-    const auto u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(u >> (8 * i)));
-  }
-  out.insert(out.end(), time.begin(), time.end());
-  return out;
+  return DatRecord(raw, time);
 }
 
 std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {

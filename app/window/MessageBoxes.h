@@ -12,6 +12,16 @@ using MessageBoxHook = std::function<void(QMessageBox::Icon icon, const QString&
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 void AppMessageBox(QMessageBox::Icon icon, const QString& text);
 
+// A question with Yes and No buttons and the question icon; true for Yes.
+using QuestionHook = std::function<bool(const QString& text)>;
+QuestionHook SetQuestionHook(QuestionHook hook);
+bool AppQuestion(const QString& text);
+
+// The save dialog: the chosen path, or empty when the operator cancels.
+using SaveDialogHook = std::function<QString(const QString& defaultName)>;
+SaveDialogHook SetSaveDialogHook(SaveDialogHook hook);
+QString AppSaveDialog(QWidget* parent, const QString& defaultName);
+
 // The default error display: an error that leaves a handler is shown with
 // the error icon and its text, and the event loop goes on.
 void ShowError(const std::exception& e);

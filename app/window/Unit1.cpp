@@ -74,6 +74,8 @@ void TForm1::ConnectHandlers() {
   connect(tv1, &QTreeWidget::itemClicked, this, [this] { Guarded([this] { tv1Click(); }); });
   connect(tv1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { pmTv1->popup(tv1->viewport()->mapToGlobal(at)); });
+  connect(btnSaveAsLogs, &QPushButton::clicked, this, [this] { Guarded([this] { mniSave1Click(); }); });
+  connect(mniSave1, &QAction::triggered, this, [this] { Guarded([this] { mniSave1Click(); }); });
   connect(mniExit1, &QAction::triggered, this, [this] { Guarded([this] { mniExit1Click(); }); });
   connect(mniDatalog1, &QAction::triggered, this, [this] {
     mniDatalog1->setChecked(true);

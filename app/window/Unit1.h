@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Workbook.h"
 #include "meter/ZelDef.h"
 #include "retrieval/FtpClient.h"
 
@@ -77,6 +78,7 @@ class TForm1 : public QMainWindow {
   void mniExit1Click();
   void IdFTP1Status(TFtpStatus kind, const std::string& text);
   void IdFTP1Disconnected();
+  void mniSave1Click();
 
   // Operations.
   void LoadCommSettings();
@@ -89,6 +91,9 @@ class TForm1 : public QMainWindow {
   bool FtpDisconnect();
   bool PumpMessages();
   void BuildGroupTree(uint32_t index);
+  // Writes one sheet (-1: the names) of the working workbook FWorkbookPath,
+  // letting events run meanwhile.
+  TWorkbookUpdate UpdateWorkbook(int group);
 
   // The log table.
   void SetupLogColumns(int group);

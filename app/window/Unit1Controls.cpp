@@ -53,14 +53,19 @@ QString QtPattern(std::string pattern) {
   return QString::fromStdString(pattern);
 }
 
+constexpr int kPickerWidth = 89;
+
 QDateTimeEdit* Picker(QWidget* parent, const char* name, bool date, int x, int y) {
-  auto* p = Place(new QDateTimeEdit(parent), name, x, y, 89, 21);
+  auto* p = Place(new QDateTimeEdit(parent), name, x, y, kPickerWidth, 21);
   // The same regional formats as every other date and time the program shows.
   p->setDisplayFormat(
       QtPattern(date ? FormatSettings().ShortDateFormat : FormatSettings().LongTimeFormat));
   p->setCalendarPopup(date);
   p->setTimeSpec(Qt::UTC);
   p->setEnabled(false);
+  // The widest text of the format (a two-digit day and month, hour 23) must fit.
+  p->setDateTime(QDateTime(QDate(2000, 12, 28), QTime(23, 58, 58), Qt::UTC));
+  p->resize(std::max(kPickerWidth, p->sizeHint().width()), 21);
   return p;
 }
 
@@ -93,17 +98,23 @@ void TForm1::CreateControls() {
   mmoDevInfo = Place(new QPlainTextEdit(c), "mmoDevInfo", 248, 5, 608, 65);
   mmoDevInfo->setReadOnly(true);
 
+  // The pickers grow to show their whole text in this font and style; the
+  // controls to their right move along by as much.
   lbl1 = Label(c, "lbl1", "Start Time: ", 8, 96, 54, 13);
   dtp1 = Picker(c, "dtp1", true, 64, 92);
-  dtp2 = Picker(c, "dtp2", false, 150, 92);
-  lbl4 = Label(c, "lbl4", "End Time: ", 248, 96, 51, 13);
-  dtp3 = Picker(c, "dtp3", true, 304, 92);
-  dtp4 = Picker(c, "dtp4", false, 391, 92);
-  lblLogsNumber = Label(c, "lblLogsNumber", "Logs Number:", 488, 96, 66, 13);
-  edtLogsNumber = Place(new QLineEdit(QStringLiteral("0"), c), "edtLogsNumber", 616, 92, 89, 21);
+  const int d = dtp1->width() - kPickerWidth;
+  dtp2 = Picker(c, "dtp2", false, 150 + d, 92);
+  const int d2 = d + dtp2->width() - kPickerWidth;
+  lbl4 = Label(c, "lbl4", "End Time: ", 248 + d2, 96, 51, 13);
+  dtp3 = Picker(c, "dtp3", true, 304 + d2, 92);
+  dtp4 = Picker(c, "dtp4", false, 391 + d2 + d, 92);
+  const int shift = 2 * d2;
+  lblLogsNumber = Label(c, "lblLogsNumber", "Logs Number:", 488 + shift, 96, 66, 13);
+  edtLogsNumber =
+      Place(new QLineEdit(QStringLiteral("0"), c), "edtLogsNumber", 616 + shift, 92, 89, 21);
   edtLogsNumber->setEnabled(false);
-  btnSaveAsLogs =
-      Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs", 744, 90, 75, 25);
+  btnSaveAsLogs = Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs",
+                        744 + shift, 90, 75, 25);
   btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
                         584, 118, 113, 25);
   btnEnergyBill->hide();
@@ -125,6 +136,10 @@ void TForm1::CreateControls() {
   lv1->setShowGrid(true);
   lv1->verticalHeader()->hide();
   lv1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  // A report list's row height: the font's line and a small margin (18 px at
+  // the default font), not the style's taller default.
+  lv1->verticalHeader()->setMinimumSectionSize(1);
+  lv1->verticalHeader()->setDefaultSectionSize(lv1->fontMetrics().height() + 4);
   lv1->setWordWrap(false);
 
   pmTv1 = new QMenu(this);

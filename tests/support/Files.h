@@ -1,8 +1,11 @@
 #pragma once
 // Whole-file reads and writes for the tests.
+#include <array>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 inline std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -13,4 +16,21 @@ inline std::string ReadAll(const std::string& path) {
 
 inline void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Bytes of one .dat record: values little-endian, then the six time bytes
+// (year - 2000, month, day, hour, minute, second).
+inline std::vector<uint8_t> DatRecord(const std::vector<int32_t>& raw, std::array<uint8_t, 6> time) {
+  std::vector<uint8_t> out;
+  for (int32_t v : raw) {
+    const auto u = static_cast<uint32_t>(v);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(u >> (8 * i)));
+  }
+  out.insert(out.end(), time.begin(), time.end());
+  return out;
+}
+
+inline void AppendAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::app)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }

@@ -175,3 +175,5 @@ TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
+
+std::string TestSourceDir() { return KRVO_TEST_DIR; }

@@ -54,6 +54,8 @@ class PyFtpdProcess : public ServerProcess {
 };
 
 std::string KrvoPath();
+// The tests' source folder (scripts and data beside the tests).
+std::string TestSourceDir();
 std::string SimPath();
 // A fresh empty folder under /tmp, removed by the destructor.
 class TempDir {

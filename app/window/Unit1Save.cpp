@@ -1,0 +1,52 @@
+// The working workbook and "Save As...": the copy of it to a file the
+// operator chooses, under the busy notice.
+#include <QAction>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <cstdio>
+#include <ctime>
+
+#include "app/FileReplace.h"
+#include "app/SaveAsName.h"
+#include "app/Workbook.h"
+#include "app/window/FrmInfo.h"
+#include "app/window/MessageBoxes.h"
+#include "app/window/Unit1.h"
+#include "meter/DataFolder.h"
+
+TWorkbookUpdate TForm1::UpdateWorkbook(int group) {
+  return ::UpdateWorkbook(FWorkbookPath, group, [this] { return PumpMessages(); });
+}
+
+void TForm1::mniSave1Click() {
+  if (tv1->currentItem() == nullptr) {
+    AppMessageBox(QMessageBox::NoIcon, QStringLiteral("Please Load Datalog File first."));
+    return;
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const QString proposed = QString::fromStdString(DefaultExportName(PanelNames.DeviceName, local));
+  QString target;
+  for (;;) {
+    target = AppSaveDialog(this, proposed);
+    if (target.isEmpty()) return;
+    if (!FileExists(target.toStdString())) break;
+    if (AppQuestion(QStringLiteral(
+            "There is already a file with the same name in this location,Confirm to replace it?"))) {
+      std::remove(target.toLocal8Bit().constData());
+      break;
+    }
+  }
+  if (InfoForm != nullptr) InfoForm->ShowInfo(QStringLiteral("Exporting Logs...\r\n") + target);
+  // The copy lands under a temporary name and is renamed into place, never
+  // over a file that is still there.
+  const bool ok = !FWorkbookPath.empty() && FileExists(FWorkbookPath) &&
+                  CopyFileReplacing(FWorkbookPath, target.toStdString(), true);
+  if (ok) {
+    AppMessageBox(QMessageBox::Information, QStringLiteral("Exporting Logs Successed."));
+  } else {
+    AppMessageBox(QMessageBox::Critical, QStringLiteral("Exporting Logs Failed."));
+  }
+  if (InfoForm != nullptr) InfoForm->close();
+}

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/Files.h"
+#include "tests/support/Process.h"
+#include "tests/support/Workbook.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ProcessResult Krvo(std::vector<std::string> args) {
+  args.insert(args.begin(), KrvoPath());
+  return RunProcess(args, {"LC_ALL=C", "KRVO_DEBUG=0"});
+}
+
+// A device folder as a download leaves it: the meter's setup and names
+// (read from krvo-sim by krvo setup) and .dat files written here.
+struct DeviceFolder {
+  TempDir dir;
+  std::string data = dir.Path() + "/data";
+  std::string dataLog = data + "/Meter A/DataLog";
+
+  explicit DeviceFolder(const std::vector<std::string>& groups) {
+    std::vector<std::string> args = {"--device-name", "Meter A", "--branch-name", "22=Pump, \"North\"",
+                                     "--branch-name", "84=Last one"};
+    for (const std::string& g : groups) {
+      args.push_back("--group");
+      args.push_back(g);
+    }
+    SimProcess sim(args);
+    const ProcessResult setup =
+        Krvo({"setup", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()), "--data-dir", data});
+    if (setup.ExitCode != 0) throw std::runtime_error(setup.Err);
+  }
+  void Add(int group, const std::string& file, const std::vector<uint8_t>& bytes) {
+    const std::string folder = dataLog + "/Group" + std::to_string(group);
+    fs::create_directories(folder);
+    AppendAll(folder + "/" + file, bytes);
+  }
+};
+
+std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+}  // namespace
+
+TEST(CliExport, WorkbookCsvAndCopyOfAFolderWhereTwoGroupsHaveRecords) {
+  // Group 2 logs Ua (hundredths), Ia (thousandths) and an empty slot; group 5 Ia.
+  DeviceFolder dev({"2:60:1,10,0", "5:60:10"});
+  dev.Add(2, "a.dat",
+          Cat({DatRecord({22000, 5000, 7}, {26, 12, 7, 14, 3, 7}),
+               DatRecord({22150, -1234, 7}, {26, 12, 7, 13, 0, 0})}));  // before the first: kept
+  dev.Add(2, "b.dat",
+          Cat({DatRecord({1, 1, 7}, {26, 2, 30, 10, 0, 0}),  // no such day
+               DatRecord({23000, 1, 7}, {26, 12, 7, 15, 0, 0})}));
+  // The first record's time can't be made: the pickers' error, and the group still lands.
+  dev.Add(5, "x.dat", Cat({DatRecord({1000}, {26, 13, 1, 0, 0, 0}), DatRecord({2000}, {26, 12, 8, 0, 0, 0})}));
+
+  const std::string out = dev.dir.Path() + "/copy.xlsx";
+  WriteAll(out, "an older file");
+  const std::string csv = dev.dir.Path() + "/csv";
+  const ProcessResult r = Krvo({"export", dev.dataLog, "-o", out, "--csv", csv, "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const std::string workbook = dev.dataLog + "/template.xlsx";
+  EXPECT_EQ(r.Out,
+            "Group 01\t0\nGroup 02\t4\nGroup 03\t0\nGroup 04\t0\nGroup 05\t2\n"
+            "Group 06\t0\nGroup 07\t0\nGroup 08\t0\nGroup 09\t0\nGroup 10\t0\n" +
+                workbook + "\n");
+  EXPECT_NE(r.Err.find("Loading logs of Group 05\nInvalid argument to date encode\n"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Finished to load logs.\n"), std::string::npos);
+  EXPECT_EQ(ReadAll(out), ReadAll(workbook));
+  for (const auto& e : fs::directory_iterator(dev.dataLog))  // no temporary file stays
+    EXPECT_EQ(e.path().filename().string().find(".~krvo"), std::string::npos) << e.path();
+
+  const WorkbookDump d = DumpWorkbook(workbook);
+  ASSERT_EQ(d.ExitCode, 0) << d.Error;
+  EXPECT_EQ(d.Sheets, (std::vector<std::string>{"Panel Name", "Sheet2", "Data Log #02", "Sheet4", "Sheet5",
+                                                "Data Log #05", "Sheet7", "Sheet8", "Sheet9", "Sheet10", "Sheet11"}));
+  EXPECT_EQ(d.Active, "Panel Name");
+
+  // The names sheet: captions as text, branch numbers as numbers.
+  const std::string n = "Panel Name!";
+  EXPECT_EQ(d.Cell(n + "A1").Value, "'Device Name: '");
+  EXPECT_EQ(d.Cell(n + "B1").Value, "'Meter A'");  // from the folder's path
+  EXPECT_EQ(d.Cell(n + "A3").Value, "'Mains-II Name: '");
+  EXPECT_EQ(d.Size.at("Panel Name"), std::make_pair(26, 9));
+  EXPECT_EQ(d.Cell(n + "A5").Value, "'Branch Name: '");
+  EXPECT_EQ(d.Cell(n + "H5").Value, "'Branch D'");
+  EXPECT_EQ(d.Cell(n + "I5").Value, "'Name'");
+  EXPECT_EQ(d.Cell(n + "A6").Type, "");  // the first column of the branch rows is empty
+  EXPECT_EQ(d.Cell(n + "B6").Value, "1");
+  EXPECT_EQ(d.Cell(n + "D6").Type, "n");
+  EXPECT_EQ(d.Cell(n + "D6").Value, "22");
+  EXPECT_EQ(d.Cell(n + "E6").Value, "'Pump, \"North\"'");
+  EXPECT_EQ(d.Cell(n + "H26").Value, "84");
+  EXPECT_EQ(d.Cell(n + "I26").Value, "'Last one'");
+  EXPECT_EQ(d.Cell(n + "B6").Align, "left");
+  for (const char* col : {"A", "B"}) {  // 15 characters (the writer adds its padding)
+    EXPECT_GE(d.Width.at(n + col), 15);
+    EXPECT_LT(d.Width.at(n + col), 16);
+  }
+
+  // Group 2: every record in list order, numbered; typed cells.
+  const std::string g = "Data Log #02!";
+  EXPECT_EQ(d.Size.at("Data Log #02"), std::make_pair(5, 5));
+  EXPECT_EQ(d.Cell(g + "A1").Value, "'No.'");
+  EXPECT_EQ(d.Cell(g + "B1").Value, "'TimeStamp'");
+  EXPECT_EQ(d.Cell(g + "C1").Value, "'Voltage-I Ua'");
+  EXPECT_EQ(d.Cell(g + "D1").Value, "'Mains-I  Ia'");
+  EXPECT_EQ(d.Cell(g + "E1").Value, "'None'");
+  const WorkbookCell& no = d.Cell(g + "A2");
+  EXPECT_EQ(no.Type, "n");
+  EXPECT_EQ(no.Value, "1");
+  EXPECT_EQ(no.Align, "center");
+  const WorkbookCell& time = d.Cell(g + "B2");
+  EXPECT_EQ(time.Type, "d");
+  EXPECT_EQ(time.Value, "2026-12-07 14:03:07");
+  EXPECT_EQ(time.Format, "yyyy-mm-dd hh:mm:ss");
+  EXPECT_EQ(time.Align, "left");
+  EXPECT_EQ(d.Cell(g + "C2").Value, "220");
+  EXPECT_EQ(d.Cell(g + "D2").Value, "5");
+  EXPECT_EQ(d.Cell(g + "E2").Value, "'--'");
+  EXPECT_EQ(d.Cell(g + "B3").Value, "2026-12-07 13:00:00");
+  EXPECT_EQ(d.Cell(g + "C3").Value, "221.5");
+  EXPECT_EQ(d.Cell(g + "D3").Value, "-1.234");
+  EXPECT_EQ(d.Cell(g + "B4").Value, "'Invalid Time'");
+  EXPECT_EQ(d.Cell(g + "C4").Value, "0.01");
+  EXPECT_EQ(d.Cell(g + "A5").Value, "4");
+  EXPECT_EQ(d.Cell(g + "B5").Value, "2026-12-07 15:00:00");
+  const std::pair<const char*, double> widths[] = {{"A", 6}, {"B", 25}, {"C", 12}, {"D", 11}, {"E", 4}};
+  for (const auto& [col, w] : widths) {
+    EXPECT_GE(d.Width.at(g + col), w) << col;
+    EXPECT_LT(d.Width.at(g + col), w + 1) << col;
+  }
+  EXPECT_EQ(d.Cell("Data Log #05!B2").Value, "'Invalid Time'");
+  EXPECT_EQ(d.Cell("Data Log #05!B3").Value, "2026-12-08 00:00:00");
+  EXPECT_EQ(d.Cell("Data Log #05!C3").Value, "2");
+  EXPECT_EQ(d.Size.at("Sheet2"), std::make_pair(1, 1));  // untouched sheets stay empty
+  EXPECT_EQ(d.Cell("Sheet2!A1").Type, "");
+
+  // CSV of the groups with records only.
+  EXPECT_EQ(ReadAll(csv + "/Group02.csv"),
+            "No.,TimeStamp,Voltage-I Ua,Mains-I  Ia,None\r\n"
+            "1,2026-12-07 14:03:07.000,220,5,\r\n"
+            "2,2026-12-07 13:00:00.000,221.5,-1.234,\r\n"
+            "3,,0.01,0.001,\r\n"
+            "4,2026-12-07 15:00:00.000,230,0.001,\r\n");
+  EXPECT_EQ(ReadAll(csv + "/Group05.csv"), "No.,TimeStamp,Mains-I  Ia\r\n1,,1\r\n2,2026-12-08 00:00:00.000,2\r\n");
+  EXPECT_FALSE(fs::exists(csv + "/Group01.csv"));
+}
+
+TEST(CliExport, FoldersThatCannotBeLoadedAndUsage) {
+  DeviceFolder dev({});
+  // A path without "DataLog".
+  ProcessResult r = Krvo({"export", dev.data + "/Meter A", "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err, dev.data + "/Meter A/\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.\n");
+  // A group folder opens its DataLog folder; a folder outside the data folder
+  // takes its device name from the folder that holds DataLog.
+  fs::create_directories(dev.dataLog + "/Group3");
+  const std::string elsewhere = dev.dir.Path() + "/elsewhere/Site 7";
+  fs::create_directories(elsewhere);
+  fs::copy(dev.dataLog, elsewhere + "/DataLog", fs::copy_options::recursive);
+  r = Krvo({"export", elsewhere + "/DataLog/Group3", "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(DumpWorkbook(elsewhere + "/DataLog/template.xlsx").Cell("Panel Name!B1").Value, "'Site 7'");
+  // The data folder's own DataLog: an empty device name.
+  fs::create_directories(dev.data + "/DataLog");
+  fs::copy(dev.dataLog + "/DataLogSetup.ini", dev.data + "/DataLog/DataLogSetup.ini");
+  r = Krvo({"export", dev.data + "/DataLog", "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("It not be found Device Name."), std::string::npos) << r.Err;
+  EXPECT_FALSE(fs::exists(dev.data + "/DataLog/template.xlsx"));
+  // A copy that can't be made.
+  r = Krvo({"export", dev.dataLog, "-o", dev.dir.Path() + "/no/such/folder/x.xlsx", "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("Exporting Logs Failed."), std::string::npos);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"export"}, {"export", dev.dataLog, "--bogus"}, {"export", dev.dataLog, "-o"}, {"export", "a", "b"}}) {
+    r = Krvo(args);
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_NE(r.Err.find("usage: krvo export"), std::string::npos);
+  }
+}
