@@ -187,3 +187,64 @@ TEST(CliExport, FoldersThatCannotBeLoadedAndUsage) {
     EXPECT_NE(r.Err.find("usage: krvo export"), std::string::npos);
   }
 }
+
+TEST(CliExport, AGroupBeyondOneWorksheetContinuesOnFurtherSheets) {
+  DeviceFolder dev({"1:1:1"});
+  // One record a second from 2026-01-01: two more than a worksheet holds
+  // below its header row.
+  const long total = 1048575 + 2;
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>(total) * 10);
+  for (long i = 0; i < total; ++i) {
+    const long day = i / 86400, sec = i % 86400;
+    const auto rec = DatRecord({static_cast<int32_t>(i)}, {26, 1, static_cast<uint8_t>(1 + day),
+                                                           static_cast<uint8_t>(sec / 3600),
+                                                           static_cast<uint8_t>(sec / 60 % 60),
+                                                           static_cast<uint8_t>(sec % 60)});
+    bytes.insert(bytes.end(), rec.begin(), rec.end());
+  }
+  dev.Add(1, "big.dat", bytes);
+  const ProcessResult r = Krvo({"export", dev.dataLog, "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_NE(r.Err.find("Data Log #01 (2)"), std::string::npos) << r.Err;  // the status says so
+  const WorkbookDump d = DumpWorkbook(dev.dataLog + "/template.xlsx", 3, true);
+  ASSERT_EQ(d.ExitCode, 0) << d.Error;
+  ASSERT_EQ(d.Sheets.size(), 12u);
+  EXPECT_EQ(d.Sheets[1], "Data Log #01");
+  EXPECT_EQ(d.Sheets[11], "Data Log #01 (2)");
+  EXPECT_EQ(d.Size.at("Data Log #01").first, 1048576);
+  EXPECT_EQ(d.Size.at("Data Log #01 (2)"), std::make_pair(3, 3));
+  const std::string s = "Data Log #01 (2)!";
+  EXPECT_EQ(d.Cell(s + "A1").Value, "'No.'");
+  EXPECT_EQ(d.Cell(s + "A2").Value, "1048576");  // the numbering goes on
+  EXPECT_EQ(d.Cell(s + "C2").Value, "10485.75");
+  EXPECT_EQ(d.Cell(s + "A3").Value, "1048577");
+  // 1048576 seconds after 2026-01-01 00:00:00 is 2026-01-13 03:16:16.
+  EXPECT_EQ(d.Cell(s + "B3").Value, "2026-01-13 03:16:16");
+
+  // Killed while the big sheet is being saved: the workbook at its place is
+  // the one of the save before (the names), whole; the next run clears the
+  // killed run's temporary files.
+  auto temps = [&] {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dev.dataLog))
+      if (e.path().filename().string().rfind(".template.xlsx.~krvo-", 0) == 0) out.push_back(e.path());
+    return out;
+  };
+  const pid_t pid = StartProcess({KrvoPath(), "export", dev.dataLog, "--data-dir", dev.data});
+  bool seen = false;
+  while (!seen && !ProcessEnded(pid)) {
+    // The group's save has begun once its temporary file stands beside a names-only workbook.
+    seen = !temps().empty() && fs::exists(dev.dataLog + "/template.xlsx") &&
+           fs::file_size(dev.dataLog + "/template.xlsx") < 100000;
+  }
+  ASSERT_TRUE(seen) << "the export ended before its group save could be seen";
+  KillProcess(pid);
+  EXPECT_FALSE(temps().empty());
+  const WorkbookDump killed = DumpWorkbook(dev.dataLog + "/template.xlsx", 2, true);
+  ASSERT_EQ(killed.ExitCode, 0) << killed.Error;
+  EXPECT_EQ(killed.Sheets.size(), 11u);
+  EXPECT_EQ(killed.Cell("Panel Name!B1").Value, "'Meter A'");
+  ASSERT_EQ(Krvo({"export", dev.dataLog, "--data-dir", dev.data}).ExitCode, 0);
+  EXPECT_TRUE(temps().empty());
+}

@@ -77,6 +77,23 @@ int WaitExit(pid_t pid) {
 
 }  // namespace
 
+pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const pid_t pid = Spawn(argv, env, null, null, null);
+  ::close(null);
+  return pid;
+}
+
+void KillProcess(pid_t pid) {
+  kill(pid, SIGKILL);
+  WaitExit(pid);
+}
+
+bool ProcessEnded(pid_t pid) {
+  int status = 0;
+  return waitpid(pid, &status, WNOHANG) == pid;
+}
+
 std::string KrvoPath() { return KRVO_BIN; }
 std::string SimPath() { return KRVO_SIM_BIN; }
 

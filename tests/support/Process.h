@@ -17,6 +17,13 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {});
 
+// Starts argv in the background, its output discarded; KillProcess ends it
+// with SIGKILL and reaps it.
+pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+void KillProcess(pid_t pid);
+// True once the process has ended (reaped).
+bool ProcessEnded(pid_t pid);
+
 // A server process that announces itself with one line on stdout.
 class ServerProcess {
  public:

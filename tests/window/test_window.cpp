@@ -9,6 +9,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
+#include <QStyleOptionSpinBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -17,6 +19,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "app/window/FrmInfo.h"
@@ -109,7 +112,7 @@ class TestWindow : public QObject {
     QVERIFY(f.mmoDevInfo->isReadOnly());
     for (QDateTimeEdit* p : {f.dtp1, f.dtp2, f.dtp3, f.dtp4}) {
       QVERIFY(!p->isEnabled());
-      QVERIFY(qAbs(p->dateTime().secsTo(QDateTime::currentDateTime())) < 60);
+      QVERIFY(qAbs(p->dateTime().secsTo(TForm1::WallClockNow())) < 60);
     }
     QCOMPARE(f.dtp1->minimumDate(), QDate(2000, 1, 1));
     QCOMPARE(f.dtp3->minimumDate(), QDate(2000, 1, 1));
@@ -398,9 +401,9 @@ class TestWindow : public QObject {
 
     // The pickers span the first and the last record, earlier one first.
     f.SetTimeRangeFromRecords();
-    QCOMPARE(f.RangeStart(), QDateTime(QDate(2026, 12, 3), QTime(10, 0)));
-    QCOMPARE(f.RangeEnd(), QDateTime(QDate(2026, 12, 5), QTime(9, 0)));
-    QCOMPARE(f.dtp1->dateTime(), QDateTime(QDate(2026, 12, 3), QTime(10, 0)));
+    QCOMPARE(f.RangeStart(), QDateTime(QDate(2026, 12, 3), QTime(10, 0), Qt::UTC));
+    QCOMPARE(f.RangeEnd(), QDateTime(QDate(2026, 12, 5), QTime(9, 0), Qt::UTC));
+    QCOMPARE(f.dtp1->dateTime(), QDateTime(QDate(2026, 12, 3), QTime(10, 0), Qt::UTC));
     QVERIFY(boxes_.empty());
     // Start after end: the warning, and the start is set back to the end.
     f.dtp1->setDate(QDate(2026, 12, 9));
@@ -424,15 +427,172 @@ class TestWindow : public QObject {
     } catch (const EConvertError& e) {
       QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Invalid argument to date encode"));
     }
-    QCOMPARE(f.RangeEnd(), QDateTime(QDate(2026, 12, 5), QTime(9, 0)));
+    QCOMPARE(f.RangeEnd(), QDateTime(QDate(2026, 12, 5), QTime(9, 0), Qt::UTC));
 
     // Empty list: the pickers show now; the table is empty again.
     LogRecords.Clear();
     f.SetTimeRangeFromRecords();
-    QVERIFY(qAbs(f.RangeEnd().secsTo(QDateTime::currentDateTime())) < 60);
+    QVERIFY(qAbs(f.RangeEnd().secsTo(TForm1::WallClockNow())) < 60);
     f.SetupLogColumns(0);
     QCOMPARE(m->columnCount(), 2);
     QCOMPARE(f.edtLogsNumber->text(), QStringLiteral("0"));
+  }
+
+  void pickersKeepWallClockTimesInEveryTimeZone() {
+    // Records inside Berlin's daylight-saving gap (02:00-03:00 on 2026-03-29).
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    TestForm f;
+    GroupSetups = {};
+    LogRecords.Clear();
+    for (int minute : {30, 50}) {
+      TLogRecord* r = LogRecords.Add();
+      *r = TLogRecord{};
+      r->Stamp = {2026, 3, 0, 29, 2, static_cast<uint16_t>(minute), 0, 0};
+    }
+    f.SetTimeRangeFromRecords();
+    QCOMPARE(f.dtp1->text(), QStringLiteral("2026-03-29"));
+    QCOMPARE(f.dtp2->text(), QStringLiteral("02:30:00"));
+    QCOMPARE(f.dtp3->text(), QStringLiteral("2026-03-29"));
+    QCOMPARE(f.dtp4->text(), QStringLiteral("02:50:00"));
+    QVERIFY(f.CheckTimeRange());
+    QVERIFY(boxes_.empty());
+    // The whole text of a picker fits beside its button.
+    for (QDateTimeEdit* p : {f.dtp1, f.dtp2}) {
+      QStyleOptionSpinBox opt;
+      opt.initFrom(p);
+      opt.subControls = QStyle::SC_SpinBoxEditField;
+      const QRect field = p->style()->subControlRect(QStyle::CC_SpinBox, &opt, QStyle::SC_SpinBoxEditField, p);
+      QVERIFY2(field.width() >= p->fontMetrics().horizontalAdvance(p->text()), qPrintable(p->text()));
+    }
+    // Rows as high as a report list's, not the style's taller default.
+    QVERIFY(f.lv1->verticalHeader()->defaultSectionSize() <= 20);
+    QVERIFY(f.lv1->verticalHeader()->defaultSectionSize() > f.lv1->fontMetrics().height());
+    LogRecords.Clear();
+    if (oldTz.isNull()) {
+      qunsetenv("TZ");
+    } else {
+      qputenv("TZ", oldTz);
+    }
+    tzset();
+  }
+
+  void saveAsCopiesTheWorkbook() {
+    TestForm f;
+    TInfoForm info;
+    InfoForm = &info;
+    std::vector<QString> proposed;
+    std::vector<QString> answers;  // the dialog's answers, in turn; empty: cancel
+    SetSaveDialogHook([&](const QString& name) {
+      proposed.push_back(name);
+      if (answers.empty()) return QString();
+      QString a = answers.front();
+      answers.erase(answers.begin());
+      return a;
+    });
+    std::vector<bool> replies;
+    int questions = 0;
+    QString question;
+    SetQuestionHook([&](const QString& text) {
+      ++questions;
+      question = text;
+      const bool yes = replies.front();
+      replies.erase(replies.begin());
+      return yes;
+    });
+    QString noticeDuringCopy;
+    SetMessageBoxHook([&](QMessageBox::Icon icon, const QString& text) {
+      boxes_.push_back({icon, text});
+      if (info.isVisible()) noticeDuringCopy = info.lbInfo->text();
+    });
+
+    // No node selected.
+    QTest::mouseClick(f.btnSaveAsLogs, Qt::LeftButton);
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].text, QStringLiteral("Please Load Datalog File first."));
+    QVERIFY(proposed.empty());
+
+    f.BuildGroupTree(0);
+    PanelNames.DeviceName = "Meter A";
+    const std::string dir = data_->Path();
+    f.FWorkbookPath = dir + "/Meter A/DataLog/template.xlsx";
+    const QString target = QString::fromStdString(dir + "/out.xlsx");
+
+    // Cancel: nothing written, nothing said.
+    boxes_.clear();
+    f.mniSave1Click();
+    QCOMPARE(proposed.size(), size_t{1});
+    QVERIFY(QRegularExpression(QStringLiteral("^Meter A_\\d{8}_\\d{4}_\\.xlsx$")).match(proposed[0]).hasMatch());
+    QVERIFY(boxes_.empty());
+    QVERIFY(!FileExists(target.toStdString()));
+
+    // No working workbook yet.
+    answers = {target};
+    f.mniSave1Click();
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].icon, QMessageBox::Critical);
+    QCOMPARE(boxes_[0].text, QStringLiteral("Exporting Logs Failed."));
+    QVERIFY(!FileExists(target.toStdString()));
+    QVERIFY(!info.isVisible());
+
+    // An existing target: No shows the dialog again; Yes replaces it.
+    ForceFolders(dir + "/Meter A/DataLog");
+    WriteAll(f.FWorkbookPath, "the workbook");
+    WriteAll(target.toStdString(), "older");
+    boxes_.clear();
+    proposed.clear();
+    answers = {target, target};
+    replies = {false, true};
+    f.mniSave1Click();
+    QCOMPARE(proposed.size(), size_t{2});
+    QCOMPARE(questions, 2);
+    QCOMPARE(question, QStringLiteral(
+                           "There is already a file with the same name in this location,Confirm to replace it?"));
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].icon, QMessageBox::Information);
+    QCOMPARE(boxes_[0].text, QStringLiteral("Exporting Logs Successed."));
+    QCOMPARE(noticeDuringCopy, QStringLiteral("Exporting Logs...\n") + target);
+    QVERIFY(!info.isVisible());
+    QCOMPARE(ReadAll(target.toStdString()), std::string("the workbook"));
+
+    SetSaveDialogHook({});
+    SetQuestionHook({});
+    InfoForm = nullptr;
+    PanelNames = TPanelName{};
+  }
+
+  void closingStopsABigSheetWithoutBreakingTheWorkbook() {
+    TestForm f;
+    f.show();
+    GroupSetups = {};
+    GroupSetups[0].KeyNum = 64;
+    for (int j = 0; j < 64; ++j) GroupSetups[0].keyArr[j] = static_cast<uint16_t>(1 + j);
+    f.FWorkbookPath = data_->Path() + "/template.xlsx";
+    QVERIFY(f.UpdateWorkbook(-1).Written);
+    const std::string before = ReadAll(f.FWorkbookPath);
+    LogRecords.Clear();
+    for (int i = 0; i < 200000; ++i) {
+      TLogRecord* r = LogRecords.Add();
+      *r = TLogRecord{};
+      r->Stamp = {2026, 12, 0, 1, 0, 0, 0, 0};
+      for (int j = 0; j < 64; ++j) r->Values[j] = i + j / 100.0;
+    }
+    // Events run while the sheet is written; the first one closes the window.
+    int ticks = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] {
+      if (++ticks == 1) f.close();
+    });
+    tick.start(0);
+    const TWorkbookUpdate u = f.UpdateWorkbook(0);
+    QVERIFY(ticks >= 1);
+    QVERIFY(u.Stopped);
+    QVERIFY(!u.Written);
+    QCOMPARE(ReadAll(f.FWorkbookPath), before);
+    for (const auto& e : std::filesystem::directory_iterator(data_->Path()))
+      QVERIFY2(e.path().filename().string().find(".~krvo") == std::string::npos, e.path().c_str());
+    LogRecords.Clear();
   }
 
   void busyNotice() {
