@@ -87,6 +87,7 @@ bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view) {
     std::string caption;
     if (!view.SelectGroup(g, caption)) return false;
     view.ShowStatus("Loading logs of " + caption);
+    view.BeginGroup(g, caption);
     ReadGroupRecords(dataLogFolder, g, pump);
     view.ShowGroup(g, LogRecords.Count());
     try {

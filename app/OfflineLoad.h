@@ -22,6 +22,8 @@ class COfflineLoadView {
   // Selects the node of group g; false when no group node is then selected.
   // caption receives the node's caption ("Group 01").
   virtual bool SelectGroup(int group, std::string& caption) = 0;
+  // A group's display begins: its caption on the label, its columns, no rows.
+  virtual void BeginGroup(int /*group*/, const std::string& /*caption*/) {}
   // Shows the group's records (now in LogRecords) in the table.
   virtual void ShowGroup(int group, size_t records) = 0;
   // Sets the time range from LogRecords; throws EConvertError for a first or

@@ -66,7 +66,10 @@ bool BuildSheetText(int group, CSheetSink& sink) {
   if (!sink.EndRow()) return false;
   const int keys = static_cast<int>(columns.size()) - 2;
   size_t count = 0;
-  for (const TLogRecord* r : LogRecords.Items()) {
+  // A copy of the order: events run while the sheet is written, and a sort
+  // then must not move records under the loop.
+  const std::vector<TLogRecord*> records = LogRecords.Items();
+  for (const TLogRecord* r : records) {
     sink.BeginRow(false);
     sink.Number(0, static_cast<double>(++count));
     // The sheet shows whole seconds, as the table does: a cell holding the

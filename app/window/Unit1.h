@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/TransferMeter.h"
 #include "app/Workbook.h"
 #include "meter/ZelDef.h"
 #include "retrieval/FtpClient.h"
@@ -68,6 +69,11 @@ class TForm1 : public QMainWindow {
   double FTransferStart = 0;
   std::vector<std::string> FGroupFiles;
   int FFilePauseMs = 1000;
+  // Whether this session's names read succeeded (the device folder is known).
+  bool FNamesRead = false;
+  // The DataLog folder the groups are displayed from: the connected device's,
+  // or the one an offline load opened.
+  std::string FDataLogFolder;
 
   // Handlers.
   void btnConnectClick();
@@ -79,6 +85,13 @@ class TForm1 : public QMainWindow {
   void IdFTP1Status(TFtpStatus kind, const std::string& text);
   void IdFTP1Disconnected();
   void mniSave1Click();
+  void mniDownload1Click();
+  void mniLoadOfflineFileClick();
+  void mniOpen1Click();
+  void mniDisplayCurrentGroupClick();
+  void IdFTP1WorkBegin(TWorkMode mode, int32_t maximum);
+  void IdFTP1Work(TWorkMode mode, int32_t count);
+  void IdFTP1WorkEnd(TWorkMode mode);
 
   // Operations.
   void LoadCommSettings();
@@ -108,6 +121,11 @@ class TForm1 : public QMainWindow {
   // The group of the selected tree node (the node or its parent), -1 without one.
   int CurrentGroup() const;
 
+  // The commands' states; during long work they stay off and take effect after it.
+  void SetDownloadEnabled(bool enabled);
+  void SetDisplayGroupEnabled(bool enabled);
+  bool LongWorkRunning() const { return longWork_; }
+
   QString StatusText(int panel) const;
   void SetStatusText(int panel, const QString& text);
 
@@ -126,7 +144,24 @@ class TForm1 : public QMainWindow {
   void ProbeFtp();
   void LayOutAnchored();
 
+  // While a download or an offline load runs (events run through it), the
+  // commands that would change the folder or LogRecords under it are off.
+  class TLongWork {
+   public:
+    explicit TLongWork(TForm1& f);
+    ~TLongWork();
+    TLongWork(const TLongWork&) = delete;
+    TLongWork& operator=(const TLongWork&) = delete;
+
+   private:
+    TForm1& f_;
+  };
+
   std::unique_ptr<CMemoLines> memo_;
+  CTransferMeter meter_;
+  bool longWork_ = false;
+  bool wantDownload_ = true;
+  bool wantDisplayGroup_ = false;
   bool closing_ = false;
   bool timerBusy_ = false;
   int designCentralHeight_ = 0;

@@ -1,0 +1,158 @@
+#include "app/LogDownload.h"
+
+#include <strings.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "app/TransferMeter.h"
+#include "meter/DataFolder.h"
+#include "meter/DateTimeUtil.h"
+#include "meter/ZelDef.h"
+#include "retrieval/MirrorFolder.h"
+
+namespace {
+
+// The file node's text: the name with every ".dat" removed, letter case ignored.
+std::string NodeText(std::string name) {
+  for (size_t at = 0; at + 4 <= name.size();) {
+    if (strncasecmp(name.c_str() + at, ".dat", 4) == 0) {
+      name.erase(at, 4);
+    } else {
+      ++at;
+    }
+  }
+  return name;
+}
+
+std::string Megabytes(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", bytes / 1048576.0);
+  return text;
+}
+
+}  // namespace
+
+void CLogDownload::Pause(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (view_.Pump() || !view_.SessionOpen()) return;
+    const auto left = end - std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+  }
+}
+
+TGroupFetchEvents CLogDownload::Events() {
+  TGroupFetchEvents e;
+  e.Continue = [this] { return view_.SessionOpen() && !view_.Pump(); };
+  e.Pause = [this](int ms) { Pause(ms); };
+  return e;
+}
+
+void CLogDownload::DownloadGroup(int group, TDownloadResult& result) {
+  TGroupFetchEvents events = Events();
+  fetcher_.EnsureSession(events);
+  if (group < 0 || group >= kGroupCount) return;
+  std::string d = BaseFolder() + SafePathComponent(PanelNames.DeviceName) + "/";
+  if (PanelNames.DeviceName.empty()) d = BaseFolder();
+  d += "DataLog/";
+  ForceFolders(d);
+  LogRecords.Clear();
+  d += "Group" + std::to_string(group + 1) + "/";
+  ClearFolder(d);
+  ForceFolders(d);
+  view_.ShowStatus(1, CGroupFetcher::RemoteFolder(group));
+
+  events.FileStarted = [this](const std::string& remotePath, int32_t expected) {
+    view_.FileStarted(expected);
+    view_.ShowStatus(2, remotePath);
+  };
+  events.FileFailed = [this](const std::string& local, const std::string&) {
+    view_.ShowStatus(2, "Get file failed: " + local);
+  };
+  events.FileArrived = [this, group](const std::string& local, const std::string& name) {
+    CZELMeterObj::ReadDataLogFile(group, local);
+    view_.ShowRecords(LogRecords.Count());
+    view_.AddFileNode(NodeText(name));
+  };
+  events.Progress = [this, group](size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) {
+    char caption[32];
+    std::snprintf(caption, sizeof caption, "Group %.2d: ", group + 1);
+    view_.ShowStatus(0, caption + std::to_string(filesDone) + "/" + std::to_string(files) + " files, " +
+                            Megabytes(bytesDone) + "/" + Megabytes(bytes) + " MB");
+  };
+  const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events);
+  result.Files[group] = r.Fetched;
+  result.Failed += r.Failed;
+  if (!r.Ended) view_.ShowStatus(2, "");
+}
+
+TDownloadResult CLogDownload::mniDownload1Click() {
+  TDownloadResult result;
+  view_.EnableDownload(false);
+  if (!view_.DeviceNameRead()) {
+    // The name still held belongs to another meter (or to none): its folder must not be touched.
+    view_.ShowMessage(TMessageKind::Error,
+                      "The device name could not be read from the meter, so its folder is unknown. "
+                      "Nothing was downloaded; connect again and retry.");
+    return result;
+  }
+  // Nothing of the earlier download goes before the tree and the FTP server are known to work.
+  size_t groupsInTree = 0;
+  for (size_t i = 0; i < view_.NodeCount(); ++i) groupsInTree += view_.IsGroupNode(i) ? 1 : 0;
+  if (groupsInTree < static_cast<size_t>(kGroupCount)) throw std::out_of_range("Invalid index");
+  fetcher_.EnsureSession(Events());
+
+  ClearFolder(DeviceDataLogFolder(PanelNames.DeviceName));
+  // The names first, as the connect writes them, so that the folder opens offline.
+  CZELMeterObj::SavePanelNames();
+  view_.RefreshDataLogSetup();
+  view_.UpdateWorkbook(-1);
+  const auto start = std::chrono::steady_clock::now();
+  view_.ShowStatus(1, "Starting to download logs.");
+
+  size_t node = 0;
+  int group = 0;
+  while (group < kGroupCount) {
+    if (!view_.SessionOpen() || view_.Pump()) {
+      if (view_.FtpOpen()) view_.CloseFtp();
+      return result;
+    }
+    if (node >= view_.NodeCount()) throw std::out_of_range("Invalid index");
+    if (!view_.IsGroupNode(node)) {
+      ++node;
+      continue;
+    }
+    if (!view_.SelectNode(node)) return result;
+    view_.BeginGroup(group, view_.NodeCaption(node));
+    view_.RemoveChildren(node);
+    DownloadGroup(group, result);
+    view_.EnableDownload(true);
+    result.Records[group] = LogRecords.Count();
+    try {
+      view_.SetTimeRange();
+    } catch (const EConvertError& e) {
+      view_.ShowError(e.what());  // one bad time stamp must not end a long download
+    }
+    view_.SetLogsNumber(LogRecords.Count());
+    if (view_.UpdateWorkbook(group).Stopped) return result;
+    ++node;
+    ++group;
+  }
+  view_.SelectFirstNode();
+  view_.EnableDisplayGroup();
+  const auto seconds = static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
+  result.FinalText = "Finished to download logs, elapsed time: " + ClockText(seconds);
+  result.Finished = true;
+  view_.ShowStatus(1, result.FinalText);
+  if (result.Failed == 0) {
+    view_.ShowMessage(TMessageKind::Information, result.FinalText);
+  } else {
+    view_.ShowMessage(TMessageKind::Warning,
+                      result.FinalText + "\n" + std::to_string(result.Failed) +
+                          (result.Failed == 1 ? " file could not be fetched." : " files could not be fetched."));
+  }
+  return result;
+}

@@ -1,0 +1,96 @@
+#pragma once
+// "Download All Group": the device's data log folder fetched anew from the
+// meter, group by group, each group read, shown and written into the working
+// workbook. Written once against a small view; the window implements it
+// with its tree, table and status bar, krvo download with the terminal.
+#include <cstdint>
+#include <string>
+
+#include "app/PumpHook.h"
+#include "app/Workbook.h"
+#include "retrieval/GroupFetch.h"
+
+enum class TMessageKind { Information, Warning, Error };
+
+class CDownloadView {
+ public:
+  virtual ~CDownloadView() = default;
+  // Panel 1: session and progress texts; panel 2: the file; panel 0: the
+  // group's overall progress.
+  virtual void ShowStatus(int panel, const std::string& text) = 0;
+  virtual void ShowMessage(TMessageKind kind, const std::string& text) = 0;
+  // An error that ends one step; the download goes on.
+  virtual void ShowError(const std::string& text) = 0;
+  // Lets pending events run; true when the application is closing.
+  virtual bool Pump() = 0;
+  // Whether the meter session is still open.
+  virtual bool SessionOpen() = 0;
+  // Whether this session read the device's names (and so its folder's name).
+  virtual bool DeviceNameRead() = 0;
+
+  // The tree, nodes counted depth first.
+  virtual size_t NodeCount() = 0;
+  virtual bool IsGroupNode(size_t node) = 0;
+  virtual std::string NodeCaption(size_t node) = 0;
+  // Selects the node; false when no group node is then selected.
+  virtual bool SelectNode(size_t node) = 0;
+  virtual void RemoveChildren(size_t node) = 0;
+  // Adds a child under the selected node when that is a group node.
+  virtual void AddFileNode(const std::string& text) = 0;
+  virtual void SelectFirstNode() = 0;
+
+  // The table: a group begins ("Logs Number of Group NN:", "0", its columns).
+  virtual void BeginGroup(int group, const std::string& caption) = 0;
+  // LogRecords changed: the row count and a repaint.
+  virtual void ShowRecords(size_t count) = 0;
+  // Throws EConvertError for a first or last record without a valid time.
+  virtual void SetTimeRange() = 0;
+  virtual void SetLogsNumber(size_t count) = 0;
+
+  // Commands: the download item's state, "Display Selected Group" enabled.
+  virtual void EnableDownload(bool enabled) = 0;
+  virtual void EnableDisplayGroup() = 0;
+  // Reads the setup from the meter again and saves it.
+  virtual void RefreshDataLogSetup() = 0;
+  virtual TWorkbookUpdate UpdateWorkbook(int group) = 0;
+  // The FTP session is closed (the command stops).
+  virtual void CloseFtp() = 0;
+  // Whether the FTP session is open.
+  virtual bool FtpOpen() = 0;
+  // A fetch begins: the listing's size of the file.
+  virtual void FileStarted(int32_t /*expectedSize*/) {}
+};
+
+struct TDownloadResult {
+  bool Finished = false;  // all ten groups walked
+  size_t Files[10] = {};
+  size_t Records[10] = {};
+  size_t Failed = 0;
+  std::string FinalText;
+};
+
+class CLogDownload {
+ public:
+  CLogDownload(TFtpClient& ftp, CDownloadView& view, int pauseMs)
+      : ftp_(ftp), view_(view), pauseMs_(pauseMs), fetcher_(ftp, pauseMs) {}
+
+  // The whole command. Errors that end it (the FTP server unreachable or
+  // refusing the login, an empty tree's "Invalid index", a workbook that
+  // can't be written) leave by their exception; the device's earlier files
+  // are deleted only once the FTP session is open.
+  TDownloadResult mniDownload1Click();
+  // One group: reconnects when needed (its errors leave), then fetches,
+  // reads and shows the group's files.
+  void DownloadGroup(int group, TDownloadResult& result);
+
+  // Waits ms in short slices, letting events run.
+  void Pause(int ms);
+
+ private:
+  TGroupFetchEvents Events();
+
+  TFtpClient& ftp_;
+  CDownloadView& view_;
+  int pauseMs_;
+  CGroupFetcher fetcher_;
+};

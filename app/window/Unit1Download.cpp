@@ -1,0 +1,166 @@
+// "Download All Group" in the window: the download below the window driven
+// through the tree, the table and the status bar, and the FTP client's
+// progress events.
+#include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTreeWidget>
+#include <chrono>
+
+#include "app/LogDownload.h"
+#include "app/window/MessageBoxes.h"
+#include "app/window/Unit1.h"
+#include "meter/DataFolder.h"
+
+namespace {
+
+double NowSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Nodes counted depth first, each node's children right after it.
+QTreeWidgetItem* NodeAt(QTreeWidget* tree, size_t index) {
+  size_t i = 0;
+  for (int t = 0; t < tree->topLevelItemCount(); ++t) {
+    QTreeWidgetItem* top = tree->topLevelItem(t);
+    if (i++ == index) return top;
+    for (int c = 0; c < top->childCount(); ++c)
+      if (i++ == index) return top->child(c);
+  }
+  return nullptr;
+}
+
+size_t NodeCountOf(QTreeWidget* tree) {
+  size_t n = 0;
+  for (int t = 0; t < tree->topLevelItemCount(); ++t) n += 1 + static_cast<size_t>(tree->topLevelItem(t)->childCount());
+  return n;
+}
+
+class TWindowDownloadView : public CDownloadView {
+ public:
+  explicit TWindowDownloadView(TForm1& f) : f_(f) {}
+  void ShowStatus(int panel, const std::string& text) override {
+    f_.SetStatusText(panel, QString::fromStdString(text));
+  }
+  void ShowMessage(TMessageKind kind, const std::string& text) override {
+    const QMessageBox::Icon icon = kind == TMessageKind::Information ? QMessageBox::Information
+                                   : kind == TMessageKind::Warning   ? QMessageBox::Warning
+                                                                     : QMessageBox::Critical;
+    AppMessageBox(icon, QString::fromStdString(text));
+  }
+  void ShowError(const std::string& text) override {
+    AppMessageBox(QMessageBox::Critical, QString::fromStdString(text));
+  }
+  bool Pump() override { return f_.PumpMessages(); }
+  bool SessionOpen() override { return f_.FConnected; }
+  bool DeviceNameRead() override { return f_.FConnected && f_.FNamesRead; }
+  size_t NodeCount() override { return NodeCountOf(f_.tv1); }
+  bool IsGroupNode(size_t node) override {
+    const QTreeWidgetItem* n = NodeAt(f_.tv1, node);
+    return n != nullptr && n->parent() == nullptr;
+  }
+  std::string NodeCaption(size_t node) override {
+    const QTreeWidgetItem* n = NodeAt(f_.tv1, node);
+    return n ? n->text(0).toStdString() : std::string();
+  }
+  bool SelectNode(size_t node) override {
+    f_.tv1->setCurrentItem(NodeAt(f_.tv1, node));
+    const QTreeWidgetItem* sel = f_.tv1->currentItem();
+    return sel != nullptr && sel->parent() == nullptr;
+  }
+  void RemoveChildren(size_t node) override {
+    if (QTreeWidgetItem* n = NodeAt(f_.tv1, node)) qDeleteAll(n->takeChildren());
+  }
+  void AddFileNode(const std::string& text) override {
+    QTreeWidgetItem* sel = f_.tv1->currentItem();
+    if (sel != nullptr && sel->parent() == nullptr)
+      sel->addChild(new QTreeWidgetItem(QStringList{QString::fromStdString(text)}));
+  }
+  void SelectFirstNode() override { f_.tv1->setCurrentItem(f_.tv1->topLevelItem(0)); }
+  void BeginGroup(int group, const std::string& caption) override {
+    f_.lblLogsNumber->setText(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) +
+                              QStringLiteral(":"));
+    f_.lblLogsNumber->adjustSize();
+    f_.edtLogsNumber->setText(QStringLiteral("0"));
+    f_.SetupLogColumns(group);
+  }
+  void ShowRecords(size_t count) override {
+    f_.SetLogRowCount(count);
+    f_.lv1->viewport()->update();
+  }
+  void SetTimeRange() override { f_.SetTimeRangeFromRecords(); }
+  void SetLogsNumber(size_t count) override { f_.edtLogsNumber->setText(QString::number(count)); }
+  void EnableDownload(bool enabled) override { f_.SetDownloadEnabled(enabled); }
+  void EnableDisplayGroup() override { f_.SetDisplayGroupEnabled(true); }
+  void RefreshDataLogSetup() override { f_.RefreshDataLogSetup(); }
+  TWorkbookUpdate UpdateWorkbook(int group) override { return f_.UpdateWorkbook(group); }
+  void CloseFtp() override { f_.FtpDisconnect(); }
+  bool FtpOpen() override { return f_.IsFtpConnected(); }
+  void FileStarted(int32_t expectedSize) override { f_.FExpectedSize = expectedSize; }
+
+ private:
+  TForm1& f_;
+};
+
+}  // namespace
+
+void TForm1::mniDownload1Click() {
+  if (longWork_) return;
+  SortNewestFirst = true;
+  TWindowDownloadView view(*this);
+  CLogDownload download(IdFTP1, view, FFilePauseMs);
+  const TLongWork guard(*this);
+  FWorkbookPath = DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx";
+  FDataLogFolder = DeviceDataLogFolder(PanelNames.DeviceName);
+  download.mniDownload1Click();
+}
+
+void TForm1::IdFTP1WorkBegin(TWorkMode, int32_t maximum) {
+  FTransferring = true;
+  meter_.Begin(maximum, FExpectedSize, NowSeconds());
+  ProgressBar1->setMaximum(std::max(0, meter_.Maximum()));
+}
+
+void TForm1::IdFTP1Work(TWorkMode mode, int32_t count) {
+  SetStatusText(1, QString::fromStdString(meter_.Work(count, NowSeconds(), mode == TWorkMode::wmRead)));
+  ProgressBar1->setValue(count);
+}
+
+void TForm1::IdFTP1WorkEnd(TWorkMode) {
+  FTransferring = false;
+  ProgressBar1->setValue(0);
+  FExpectedSize = 0;
+  meter_.End();
+}
+
+TForm1::TLongWork::TLongWork(TForm1& f) : f_(f) {
+  f_.longWork_ = true;
+  for (QAction* a : {f_.mniDownload1, f_.mniDisplayCurrentGroup, f_.mniLoadOfflineFile, f_.mniOpen1, f_.mniSave1})
+    a->setEnabled(false);
+  f_.btnSaveAsLogs->setEnabled(false);
+}
+
+TForm1::TLongWork::~TLongWork() {
+  f_.longWork_ = false;
+  f_.mniDownload1->setEnabled(f_.wantDownload_);
+  f_.mniDisplayCurrentGroup->setEnabled(f_.wantDisplayGroup_);
+  // Load and Open stay off while a session is open.
+  f_.mniLoadOfflineFile->setEnabled(!f_.FConnected);
+  f_.mniOpen1->setEnabled(!f_.FConnected);
+  f_.mniSave1->setEnabled(true);
+  f_.btnSaveAsLogs->setEnabled(true);
+}
+
+void TForm1::SetDownloadEnabled(bool enabled) {
+  wantDownload_ = enabled;
+  if (!longWork_) mniDownload1->setEnabled(enabled);
+}
+
+void TForm1::SetDisplayGroupEnabled(bool enabled) {
+  wantDisplayGroup_ = enabled;
+  if (!longWork_) mniDisplayCurrentGroup->setEnabled(enabled);
+}
