@@ -63,6 +63,7 @@ const char* SimUsage() {
          "  --exception            answer every read with an exception reply (0x83)\n"
          "  --cut-after K          send only the first K bytes of every reply\n"
          "  --delay MS             delay every reply by MS milliseconds\n"
+         "  --dribble MS           send every reply one byte at a time, MS milliseconds apart\n"
          "  --fail-start REG       answer reads that start at REG with an exception (repeatable)\n";
 }
 
@@ -157,6 +158,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
     } else if (a == "--delay") {
       if (!number(0, 600000)) return false;
       o.Faults.DelayMs = n;
+    } else if (a == "--dribble") {
+      if (!number(1, 600000)) return false;
+      o.Faults.DribbleMs = n;
     } else if (a == "--device-name" || a == "--mains1-name" || a == "--mains2-name") {
       std::string& target = a == "--device-name"   ? o.Profile.DeviceName
                             : a == "--mains1-name" ? o.Profile.MainsIName

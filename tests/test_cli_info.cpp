@@ -73,3 +73,13 @@ TEST(CliInfo, FailuresAndTheirExitCodes) {
   EXPECT_EQ(help.ExitCode, 0);
   EXPECT_EQ(help.Out.rfind("usage: krvo info", 0), 0u);
 }
+
+TEST(CliInfo, AReplyDribbledInsideTheGapIsGivenUpOn) {
+  // Every byte comes before the gap ends, yet the reply is given up on as a whole.
+  SimProcess sim({"--dribble", "1900"});
+  ProcessResult r =
+      Krvo({"info", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort())});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(r.Err, "Read Device infomation fail.\n");
+}
