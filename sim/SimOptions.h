@@ -14,6 +14,11 @@ struct SimIdentity {
   uint16_t WebVersion = 12;
   int FirmwareYear = 2026, FirmwareMonth = 3, FirmwareDay = 15;
   uint32_t SerialNumber = 12345;
+  // A clock that stands still at these bytes (year - 2000, month, day, hour,
+  // minute, second) and milliseconds; empty: the local time.
+  std::string Clock;
+  int ClockBytes[6] = {};
+  int ClockMs = 0;
 };
 
 struct SimFaults {
