@@ -36,7 +36,9 @@ bool Walk(const std::string& folder, const std::string& extension, std::vector<s
     if (lstat(path.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
       if (!Walk(path + "/", extension, files, pump)) return false;
-    } else if (ExtensionMatches(name, extension)) {
+    } else if (ExtensionMatches(name, extension) && FileExists(path)) {
+      // Only regular files (or links to one): a FIFO or a device would hang
+      // the read or never end it.
       files.push_back(path);
     }
   }

@@ -1,5 +1,12 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <stdexcept>
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
@@ -10,16 +17,58 @@
 const char* const kLsUsage =
     "usage: krvo ls --host HOST [--ftp-port N] [--timeout SECONDS] [--verbose] REMOTE_FOLDER\n"
     "  Lists a folder of the meter's FTP server: kind (d, - or l), size and name,\n"
-    "  TAB-separated, one entry per line.\n";
+    "  TAB-separated, one entry per line. Control characters and backslashes in\n"
+    "  names are printed escaped (\\t, \\x1b, \\\\).\n"
+    "  --timeout bounds every connect and wait (60 s by default).\n";
 
 const char* const kGetUsage =
     "usage: krvo get --host HOST [--ftp-port N] [--timeout SECONDS] [--verbose] REMOTE_FILE "
     "LOCAL_PATH\n"
-    "  Fetches one file (a full remote path) from the meter's FTP server in binary mode.\n";
+    "  Fetches one file (a full remote path) from the meter's FTP server in binary mode.\n"
+    "  LOCAL_PATH is replaced only when the whole file arrived.\n"
+    "  --timeout bounds every connect and wait (60 s by default).\n";
 
 namespace {
 
+mode_t CurrentUmask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
 const std::set<std::string> kFtpOptions = {"--host", "--ftp-port", "--timeout", "--data-dir"};
+
+// A name as the terminal may show it: no control character reaches it raw
+// (C0, DEL, and C1 in its UTF-8 form), and a backslash is doubled so the
+// escapes stay unambiguous.
+std::string EscapedName(const std::string& name) {
+  std::string out;
+  char hex[16];
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    const bool c1 = c == 0xC2 && i + 1 < name.size() &&
+                    static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(name[i + 1]) <= 0x9F;
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else if (c1) {
+      std::snprintf(hex, sizeof hex, "\\x%02x\\x%02x", c, static_cast<unsigned char>(name[++i]));
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
 
 char KindOf(TFtpItemType t) {
   return t == TFtpItemType::ditDirectory ? 'd' : t == TFtpItemType::ditSymbolicLink ? 'l' : '-';
@@ -58,7 +107,7 @@ int CmdLs(int argc, char** argv) {
     client.ListFolder(nullptr, "", true);
     for (const TFtpListEntry& e : client.Listing())
       std::printf("%c\t%lld\t%s\n", KindOf(e.ItemType), static_cast<long long>(e.Size),
-                  e.Name.c_str());
+                  EscapedName(e.Name).c_str());
     std::fflush(stdout);
   });
 }
@@ -77,11 +126,30 @@ int CmdGet(int argc, char** argv) {
       slash == std::string::npos ? "" : (slash == 0 ? "/" : remote.substr(0, slash));
   const std::string name = slash == std::string::npos ? remote : remote.substr(slash + 1);
   if (name.empty()) throw UsageError{"REMOTE_FILE must name a file"};
+  // Fetch beside the target and rename on success: a failed fetch leaves an
+  // existing file as it was.
+  const std::string local = args.Positional()[1];
+  std::string temp = local + ".krvo-XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    std::fprintf(stderr, "Cannot create file \"%s\". %s\n", temp.c_str(), std::strerror(errno));
+    return 1;
+  }
+  struct stat st {};
+  const mode_t mode = stat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                          ? (st.st_mode & 07777)
+                          : (0666 & ~CurrentUmask());
+  fchmod(fd, mode);
+  close(fd);
   TFtpClient client;
   ConfigureFtpClient(client, args);
-  return RunFtp(client, [&] {
+  const int rc = RunFtp(client, [&] {
     if (!folder.empty()) client.ChangeFolder(folder);
     client.SetTransferType(TFtpTransferType::ftBinary);
-    client.FetchFile(name, args.Positional()[1]);
+    client.FetchFile(name, temp);
+    if (std::rename(temp.c_str(), local.c_str()) != 0)
+      throw std::runtime_error("Cannot write file \"" + local + "\". " + std::strerror(errno));
   });
+  if (rc != 0) unlink(temp.c_str());
+  return rc;
 }

@@ -7,7 +7,8 @@
 const char* const kSetupUsage =
     "usage: krvo setup --host HOST [--port N] [--data-dir DIR]\n"
     "  Reads the meter's names and data log setup, saves them into the device's\n"
-    "  DataLogSetup.ini and prints that file's path.\n";
+    "  DataLogSetup.ini and prints that file's path. When the names cannot be\n"
+    "  read, the setup is still saved, and the command says so and exits 1.\n";
 
 int CmdSetup(int argc, char** argv) {
   std::string host;
@@ -17,16 +18,25 @@ int CmdSetup(int argc, char** argv) {
   MeterSession session(host, port);
   if (!session.Open()) return 1;
   if (!session.ReadDeviceInfo(false)) return 1;
+  // As the window does, a failed names read does not stop the setup; a script
+  // still learns of it from the message and the exit code.
+  const bool namesRead = session.Meter().NamesRead();
+  int rc = 0;
   try {
-    if (!session.Meter().ReadSnapShotSetup()) {
+    if (session.Meter().ReadSnapShotSetup()) {
+      CZELMeterObj::SaveDataLogSetup();
+      std::printf("%s\n", CZELMeterObj::DevicePath().c_str());
+    } else {
       std::fprintf(stderr, "Read SnapShot Setup failed.\n");
-      return 1;
+      rc = 1;
     }
-    CZELMeterObj::SaveDataLogSetup();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
-    return 1;
+    rc = 1;
   }
-  std::printf("%s\n", CZELMeterObj::DevicePath().c_str());
-  return 0;
+  if (!namesRead) {
+    std::fprintf(stderr, "The device and circuit names could not be read.\n");
+    rc = 1;
+  }
+  return rc;
 }

@@ -44,9 +44,9 @@ int CmdShow(int argc, char** argv) {
   ApplyDataDir(args);
 
   const std::string folder = WithSeparator(args.Positional()[0]);
-  if (!CZELMeterObj::LoadDataLogSetup(folder)) return 1;
   const int g = group - 1;
   try {
+    if (!CZELMeterObj::LoadDataLogSetup(folder)) return 1;
     std::vector<std::string> files;
     FindFiles(folder + "Group" + std::to_string(group) + "/", ".dat", files);
     LogRecords.Clear();

@@ -25,7 +25,12 @@ void ConfigureFtpClient(TFtpClient& client, const CliArgs& args) {
   client.Username = "anonymous";
   client.Password = kAnonymousFtpPassword;
   client.Passive = true;
-  client.DataIdleTimeout = static_cast<int>(args.Number("--timeout", 1, 86400, 60)) * 1000;
+  // Every wait of a command: each connect, each reply (never longer than the
+  // session's own limit) and a silent data connection.
+  const int limitMs = static_cast<int>(args.Number("--timeout", 1, 86400, 60)) * 1000;
+  client.DataIdleTimeout = limitMs;
+  client.ConnectTimeout = limitMs;
+  if (client.ReadTimeout > limitMs) client.ReadTimeout = limitMs;
   CatchInterrupt();
   client.Pump = [] { return Interrupted(); };
   if (args.Has("--verbose")) {

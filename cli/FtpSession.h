@@ -5,9 +5,9 @@
 #include "cli/CliArgs.h"
 #include "retrieval/FtpClient.h"
 
-// Sets up client from --host, --ftp-port, --timeout and --verbose: the data
-// idle time-out (60 s by default) keeps a stalled server from hanging a
-// script, and Ctrl-C ends the operation.
+// Sets up client from --host, --ftp-port, --timeout and --verbose: --timeout
+// (60 s by default) bounds every connect and every wait for data, so a stalled
+// server cannot hang a script, and Ctrl-C ends the operation.
 void ConfigureFtpClient(TFtpClient& client, const CliArgs& args);
 
 // True once Ctrl-C was pressed (after CatchInterrupt).

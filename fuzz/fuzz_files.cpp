@@ -34,8 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ini.WriteString("PanelName", "DeviceName",
                   std::string(reinterpret_cast<const char*>(data), size));
   ini.ReadInteger("Group0", "KeyNum", 0);
-  if (CZELMeterObj::LoadDataLogSetup(folder)) {
-    CZELMeterObj::LoadPanelNames(folder);
+  bool loaded = false;
+  try {  // a file past the size limit is refused with an error
+    loaded = CZELMeterObj::LoadDataLogSetup(folder) && CZELMeterObj::LoadPanelNames(folder);
+  } catch (const EIniReadError&) {
+  }
+  if (loaded) {
     Write(folder + "g.dat", data, size);
     for (int g = 0; g < kGroupCount; ++g) {
       try {

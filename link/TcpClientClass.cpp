@@ -22,6 +22,8 @@ using krvo::DebugOutput;
 namespace {
 
 constexpr int kConnectTimeoutMs = 2000;
+constexpr int kFlushLimitBytes = 64 * 1024;
+constexpr int kFlushLimitMs = 100;
 
 // Decimal integer with optional sign and surrounding blanks; false otherwise.
 bool ParseDecimal(const std::string& text, long long& value) {
@@ -190,8 +192,12 @@ int CSocketClientComm::outqueuecount() { return 0; }
 
 void CSocketClientComm::flushport(int which) {
   if (state <= 0 || (which != 1 && which != 2)) return;
+  // A peer that keeps sending must not hold the caller: drain what stale
+  // replies could plausibly hold, for a short while, and leave the rest.
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kFlushLimitMs);
   uint8_t scratch[256];
-  for (;;) {
+  for (int drained = 0; drained < kFlushLimitBytes && Clock::now() < deadline; drained += 256) {
     int n = inqueuecount();
     if (n <= 0) break;
     if (n > 256) n = 256;

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "meter/TextCodec.h"
+
 namespace {
 
 constexpr size_t kMaxComponentBytes = 255;
@@ -54,7 +56,21 @@ std::string BaseFolder() {
 
 std::string SafePathComponent(const std::string& name) {
   std::string out;
-  for (unsigned char c : name) out += Unsafe(c) ? '_' : static_cast<char>(c);
+  // C1 controls too: as U+0080 to U+009F in UTF-8, or as raw bytes in a name
+  // that is not UTF-8.
+  const bool utf8 = IsValidUtf8(name);
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+    if (utf8 && c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      out += '_';
+      ++i;
+    } else if (Unsafe(c) || (!utf8 && c >= 0x80 && c <= 0x9F)) {
+      out += '_';
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
   // ".." anywhere (and a lone ".") could climb out of the base folder.
   for (size_t at = out.find(".."); at != std::string::npos; at = out.find("..", at))
     out.replace(at, 2, "__");

@@ -8,7 +8,7 @@
 // $XDG_DATA_HOME/KRVOLogViewer (made on first use). Ends with "/".
 std::string BaseFolder();
 
-// One path component: "/", "\\", "..", control characters and the characters
+// One path component: "/", "\\", "..", control characters (C0 and C1) and the characters
 // Windows forbids in names become "_"; a name without them is unchanged.
 std::string SafePathComponent(const std::string& name);
 

@@ -64,13 +64,14 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
                         path + "\" is not read.");
   }
 
-  FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Non-blocking, so that a FIFO in the file's place cannot hang the open.
+  FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (file.fd < 0) ThrowOpenError(path, errno);
   // Nobody else may change the file while it is read.
   if (flock(file.fd, LOCK_EX | LOCK_NB) != 0) ThrowOpenError(path, errno);
   struct stat st {};
   if (fstat(file.fd, &st) != 0) ThrowOpenError(path, errno);
-  if (!S_ISREG(st.st_mode)) ThrowOpenError(path, EISDIR);
+  if (!S_ISREG(st.st_mode)) return;  // not a log file: a FIFO, a device, a folder
 
   const size_t recordSize = 4 * static_cast<size_t>(keys) + 6;
   const size_t total = static_cast<size_t>(st.st_size) / recordSize;

@@ -60,7 +60,7 @@ bool CZELMeterObj::ReadSnapShotSetup() {
 
 void CZELMeterObj::SaveDataLogSetup() {
   ForceFolders(DeviceDataLogFolder(PanelNames.DeviceName));
-  CIniFile ini(DevicePath());
+  CIniFile ini(DevicePath(), TIniAccess::Update);
   for (int g = 0; g < kGroupCount; ++g) {
     const TDataLogSetup& s = GroupSetups[static_cast<size_t>(g)];
     const std::string sec = GroupSection(g);
@@ -85,7 +85,7 @@ bool CZELMeterObj::LoadDataLogSetup(const std::string& folder) {
     ShowMissingSetupFile(path);
     return false;
   }
-  const CIniFile ini(path);
+  const CIniFile ini(path, TIniAccess::Read);
   for (int g = 0; g < kGroupCount; ++g) {
     TDataLogSetup& s = GroupSetups[static_cast<size_t>(g)];
     const std::string sec = GroupSection(g);

@@ -28,6 +28,7 @@ std::string Tenths(uint16_t value) {
 
 bool CZELMeterObj::ReadDeviceInfo() {
   FMemo.Clear();
+  FNamesRead = false;
   TModbusBuffer reply{};
 
   if (!ReadRegisters(MeterMap::kReadHolding, MeterMap::kClockStart, reply, MeterMap::kClockCount))
@@ -66,6 +67,6 @@ bool CZELMeterObj::ReadDeviceInfo() {
                 static_cast<int32_t>(info.SerialNumber));
   FMemo.Add(line);
 
-  ReadPanelNames();
+  FNamesRead = ReadPanelNames();
   return true;
 }

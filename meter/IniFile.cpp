@@ -1,6 +1,8 @@
 #include "meter/IniFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,9 +11,9 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <ctime>
 
+#include "meter/DataFolder.h"
 #include "meter/TextCodec.h"
 
 namespace {
@@ -71,13 +73,46 @@ bool ParseProfileInteger(const std::string& text, long long& value) {
   return true;
 }
 
-CIniFile::CIniFile(std::string path) : path_(std::move(path)) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
+CIniFile::CIniFile(std::string path, TIniAccess access) : path_(std::move(path)) {
+  Load(access);
+}
+
+void CIniFile::Load(TIniAccess access) {
+  const bool strict = access != TIniAccess::Lenient;
+  auto unfit = [&](const std::string& why) {
+    if (strict) throw EIniReadError(why);
+  };
+  struct stat st {};
+  if (lstat(path_.c_str(), &st) != 0) {
+    if (errno != ENOENT) unfit("Cannot read " + path_ + ": " + std::strerror(errno));
+    return;
+  }
+  if (access == TIniAccess::Update && S_ISLNK(st.st_mode))
+    return unfit(path_ + " is a symbolic link; it is neither read nor replaced.");
+  // Non-blocking, so that a FIFO put in the file's place cannot hang us.
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                                           (access == TIniAccess::Update ? O_NOFOLLOW : 0));
+  if (fd < 0) return unfit("Cannot read " + path_ + ": " + std::strerror(errno));
+  std::string text;
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && st.st_size <= kMaxBytes) {
+    text.resize(static_cast<size_t>(kMaxBytes) + 1);
+    size_t got = 0;
+    while (got < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+  }
+  ::close(fd);
+  if (!regular) return unfit(path_ + " is not a regular file.");
+  if (st.st_size > kMaxBytes || static_cast<off_t>(text.size()) > kMaxBytes)
+    return unfit(path_ + " is larger than " + std::to_string(kMaxBytes) +
+                 " bytes; such a file is not read.");
   exists_ = true;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string text = ss.str();
+  mode_ = st.st_mode & 07777;
   if (text.find("\r\n") != std::string::npos) eol_ = "\r\n";
   size_t start = 0;
   while (start < text.size()) {
@@ -104,21 +139,33 @@ CIniFile::Line CIniFile::Parse(std::string raw) {
   return line;
 }
 
-int CIniFile::FindSection(const std::string& section) const {
-  const std::string want = Lower(section);
+void CIniFile::BuildIndex() const {
+  if (indexed_) return;
+  sections_.clear();
+  keys_.clear();
+  int header = -1;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind == Kind::Section && lines_[i].name == want) return static_cast<int>(i);
+    const Line& l = lines_[i];
+    if (l.kind == Kind::Section) {
+      header = static_cast<int>(i);
+      sections_.emplace(l.name, header);
+    } else if (l.kind == Kind::Key && header >= 0) {
+      keys_.emplace(std::to_string(header) + '\n' + l.name, static_cast<int>(i));
+    }
   }
-  return -1;
+  indexed_ = true;
+}
+
+int CIniFile::FindSection(const std::string& section) const {
+  BuildIndex();
+  const auto it = sections_.find(Lower(section));
+  return it == sections_.end() ? -1 : it->second;
 }
 
 int CIniFile::FindKey(int header, const std::string& key) const {
-  const std::string want = Lower(key);
-  for (size_t i = static_cast<size_t>(header) + 1; i < lines_.size(); ++i) {
-    if (lines_[i].kind == Kind::Section) break;
-    if (lines_[i].kind == Kind::Key && lines_[i].name == want) return static_cast<int>(i);
-  }
-  return -1;
+  BuildIndex();
+  const auto it = keys_.find(std::to_string(header) + '\n' + Lower(key));
+  return it == keys_.end() ? -1 : it->second;
 }
 
 int CIniFile::SectionEnd(int header) const {
@@ -158,6 +205,9 @@ void CIniFile::WriteString(const std::string& section, const std::string& key,
   if (header < 0) {
     lines_.push_back(Parse("[" + section + "]"));
     lines_.push_back(Parse(line));
+    header = static_cast<int>(lines_.size()) - 2;
+    sections_.emplace(lines_[static_cast<size_t>(header)].name, header);
+    keys_.emplace(std::to_string(header) + '\n' + lines_.back().name, header + 1);
     modified_ = true;
     return;
   }
@@ -171,12 +221,50 @@ void CIniFile::WriteString(const std::string& section, const std::string& key,
     modified_ = true;
     return;
   }
-  lines_.insert(lines_.begin() + SectionEnd(header), Parse(line));
+  const int end = SectionEnd(header);
+  lines_.insert(lines_.begin() + end, Parse(line));
+  if (end == static_cast<int>(lines_.size()) - 1) {
+    keys_.emplace(std::to_string(header) + '\n' + lines_.back().name, end);
+  } else {
+    indexed_ = false;  // the lines after it moved
+  }
   modified_ = true;
 }
 
 void CIniFile::WriteInteger(const std::string& section, const std::string& key, long long value) {
   WriteString(section, key, std::to_string(value));
+}
+
+namespace {
+
+constexpr const char* kTempMark = ".krvo-tmp-";
+constexpr int kStaleSeconds = 60;
+
+}  // namespace
+
+void CIniFile::RemoveStaleTemporaries() const {
+  const size_t slash = path_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+  const std::string prefix =
+      (slash == std::string::npos ? path_ : path_.substr(slash + 1)) + kTempMark;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const time_t now = time(nullptr);
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string path = WithSeparator(folder) + name;
+    // A save in progress holds a lock on its file; an old unlocked one was
+    // left by a save that was killed.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= kStaleSeconds &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlink(path.c_str());
+    ::close(fd);
+  }
+  closedir(dir);
 }
 
 void CIniFile::Save() {
@@ -186,12 +274,17 @@ void CIniFile::Save() {
     text += l.raw;
     text += eol_;
   }
-  std::string tmpl = path_ + ".XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
+  RemoveStaleTemporaries();
+  std::string name = path_ + kTempMark + "XXXXXX";
   const int fd = mkstemp(name.data());
   if (fd < 0) throw EIniWriteError(error);
-  fchmod(fd, 0644);
+  flock(fd, LOCK_EX);
+  if (!exists_) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode_ = 0666 & ~mask;
+  }
+  fchmod(fd, mode_);
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -200,11 +293,12 @@ void CIniFile::Save() {
     done += static_cast<size_t>(n);
   }
   const bool written = done == text.size() && fsync(fd) == 0;
-  ::close(fd);
-  if (!written || std::rename(name.data(), path_.c_str()) != 0) {
-    ::unlink(name.data());
+  if (!written || std::rename(name.c_str(), path_.c_str()) != 0) {
+    ::unlink(name.c_str());
+    ::close(fd);
     throw EIniWriteError(error);
   }
+  ::close(fd);
   exists_ = true;
   modified_ = false;
 }

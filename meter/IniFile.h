@@ -4,8 +4,12 @@
 // its value in place, a missing key goes to the end of its section and a
 // missing section to the end of the file; every other line stays as it was.
 // Changes collect in memory and Save() replaces the file atomically, once.
+#include <sys/types.h>
+
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // "Unable to write to %s" with the file's path.
@@ -14,10 +18,27 @@ class EIniWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file that exists but cannot be taken as a profile file: unreadable, not
+// a regular file, too large, or a symbolic link where none may be.
+class EIniReadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// How a file that is there but unfit is met. Only regular files are ever read.
+enum class TIniAccess {
+  Lenient,  // read as empty (settings fall back to their defaults)
+  Read,     // EIniReadError naming the path
+  Update,   // as Read, and a symbolic link is refused rather than read or replaced
+};
+
 class CIniFile {
  public:
-  // Reads the file; a missing or unreadable file reads as empty.
-  explicit CIniFile(std::string path);
+  // A real setup file is about 50 KB; anything near this is not one.
+  static constexpr off_t kMaxBytes = 1024 * 1024;
+
+  // Reads the file; a missing file reads as empty, an unfit one as access says.
+  explicit CIniFile(std::string path, TIniAccess access = TIniAccess::Lenient);
 
   const std::string& Path() const { return path_; }
   bool Exists() const { return exists_; }
@@ -36,7 +57,9 @@ class CIniFile {
 
   // True when a write changed the text since it was read or saved.
   bool Modified() const { return modified_; }
-  // Writes the whole file through a temporary file and a rename. Throws
+  // Writes the whole file through a temporary file and a rename, keeping the
+  // mode of the file it replaces. Temporary files that earlier saves of this
+  // file left behind (killed meanwhile) are removed first. Throws
   // EIniWriteError when the file cannot be written.
   void Save();
 
@@ -48,6 +71,9 @@ class CIniFile {
     std::string name;  // section or key name, lower case, for matching
   };
   static Line Parse(std::string raw);
+  void Load(TIniAccess access);
+  void BuildIndex() const;
+  void RemoveStaleTemporaries() const;
   // Index of the section's header line, or -1.
   int FindSection(const std::string& section) const;
   // Index of the key's line within the section starting at header, or -1.
@@ -60,6 +86,12 @@ class CIniFile {
   std::string eol_ = "\n";
   bool exists_ = false;
   bool modified_ = false;
+  mode_t mode_ = 0;  // of the file read or last saved
+  // First header of each section, and first line of each key in it, so that
+  // lookups cost the same in a file of any length. Rebuilt after an insert.
+  mutable bool indexed_ = false;
+  mutable std::unordered_map<std::string, int> sections_;
+  mutable std::unordered_map<std::string, int> keys_;  // header index, '\n', key
 };
 
 // Parses a profile integer: optional sign, decimal digits or 0x and hex digits,

@@ -37,7 +37,7 @@ bool CZELMeterObj::ReadPanelNames() {
 
 void CZELMeterObj::SavePanelNames() {
   ForceFolders(DeviceDataLogFolder(PanelNames.DeviceName));
-  CIniFile ini(DevicePath());
+  CIniFile ini(DevicePath(), TIniAccess::Update);
   ini.WriteString(kSection, "DeviceName", PanelNames.DeviceName);
   ini.WriteString(kSection, "MainsIName", PanelNames.MainsIName);
   ini.WriteString(kSection, "MainsIIName", PanelNames.MainsIIName);
@@ -53,7 +53,7 @@ bool CZELMeterObj::LoadPanelNames(const std::string& folder) {
     ShowMissingSetupFile(path);
     return false;
   }
-  const CIniFile ini(path);
+  const CIniFile ini(path, TIniAccess::Read);
   PanelNames.DeviceName = ini.ReadString(kSection, "DeviceName", "");
   PanelNames.MainsIName = ini.ReadString(kSection, "MainsIName", "");
   PanelNames.MainsIIName = ini.ReadString(kSection, "MainsIIName", "");

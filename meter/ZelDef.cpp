@@ -1,5 +1,6 @@
 #include "meter/ZelDef.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -8,6 +9,7 @@ namespace {
 
 constexpr int kFirstByteWaitMs = 3000;  // silence before the first reply byte
 constexpr int kGapWaitMs = 2000;        // silence that ends a reply
+constexpr int kReplyLimitMs = 10000;    // a reply still incomplete by then fails
 constexpr int kReconnectPauseMs = 500;
 constexpr uint16_t kMaxReadRegisters = 125;  // a longer reply cannot fit one frame
 
@@ -70,13 +72,28 @@ int CZELMeterObj::ReceiveFrame(uint8_t* dest, int capacity, uint8_t expectedData
   if (expected != 0 && FramingMode == 1) expected += 4;
   if (expected > limit) expected = limit;
 
+  // A meter dribbling bytes just inside the gap would otherwise hold the
+  // caller for minutes.
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kReplyLimitMs);
+  auto msLeft = [&deadline] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  };
   if (!FComm.waitinput(kFirstByteWaitMs)) return 0;
   int held = 0;
   for (;;) {
     if (held >= limit) break;
+    const auto left = msLeft();
+    if (left <= 0) {
+      held = 0;  // fails as a silent meter does
+      break;
+    }
     int waiting = FComm.inqueuecount();
     if (waiting <= 0) {
-      if (!FComm.waitinput(kGapWaitMs)) break;
+      if (!FComm.waitinput(static_cast<int>(std::min<long long>(kGapWaitMs, left)))) {
+        if (msLeft() <= 0) held = 0;
+        break;
+      }
       // Readable with nothing queued: the peer closed; the read below says so.
       waiting = FComm.inqueuecount();
       if (waiting <= 0) waiting = 1;

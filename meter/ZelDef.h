@@ -85,6 +85,9 @@ class CZELMeterObj {
   static std::string DevicePath();
 
   const TDeviceInfo& DeviceInfo() const { return FDeviceInfo; }
+  // Whether the names read that ended the last ReadDeviceInfo succeeded;
+  // ReadDeviceInfo itself goes on without them.
+  bool NamesRead() const { return FNamesRead; }
   CModbusProtocol& Protocol() { return *FProtocol; }
 
  private:
@@ -97,6 +100,7 @@ class CZELMeterObj {
   TModbusBuffer RequestBuffer{};
   TModbusBuffer ReplyBuffer{};
   TDeviceInfo FDeviceInfo;
+  bool FNamesRead = false;
   CSocketClientComm& FComm;
   CMemoLines& FMemo;
 };

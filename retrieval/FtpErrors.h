@@ -9,9 +9,15 @@ class EFtpError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// text cut to a length a person can read in a message box or a terminal,
+// ending with a note of how much was left out; shorter texts are unchanged.
+std::string ReadableErrorText(const std::string& text);
+
 class FtpReplyError : public EFtpError {
  public:
-  FtpReplyError(int code, const std::string& text) : EFtpError(text), code_(code) {}
+  // The server chooses the text: it is kept to a readable length.
+  FtpReplyError(int code, const std::string& text)
+      : EFtpError(ReadableErrorText(text)), code_(code) {}
   int Code() const { return code_; }
 
  private:

@@ -48,6 +48,7 @@ void CFtpReplyReader::Reset() {
   buffer_.clear();
   inReply_ = false;
   reply_ = TFtpReply{};
+  replyBytes_ = 0;
 }
 
 std::optional<std::string> CFtpReplyReader::NextLine() {
@@ -70,11 +71,17 @@ std::optional<TFtpReply> CFtpReplyReader::NextReply() {
       if (line->size() < 4 || (*line)[3] != '-') return std::move(reply_);
       inReply_ = true;
       prefix_ = line->substr(0, 3) + " ";
+      replyBytes_ = line->size();
       continue;
     }
     if (reply_.Text.size() >= kMaxReplyLines) {
       Reset();
       throw EFtpLimitError("Reply exceeds " + std::to_string(kMaxReplyLines) + " lines.");
+    }
+    replyBytes_ += line->size();
+    if (replyBytes_ > kMaxReplyBytes) {
+      Reset();
+      throw EFtpLimitError("Reply exceeds " + std::to_string(kMaxReplyBytes) + " bytes.");
     }
     reply_.Text.push_back(line->size() > 4 ? line->substr(4) : "");
     // The reply ends at "code " (any letter case) or a line too short to continue it.

@@ -11,6 +11,8 @@ class CFtpReplyReader {
  public:
   static constexpr size_t kMaxLineLength = 32768;
   static constexpr size_t kMaxReplyLines = 10000;
+  // Far beyond any real server's reply; a bound on what one can make us hold.
+  static constexpr size_t kMaxReplyBytes = 1024 * 1024;
 
   // Adds received bytes. Throws EFtpError "Max line length exceeded." when a
   // line grows past the limit before its end arrives.
@@ -31,6 +33,7 @@ class CFtpReplyReader {
   bool inReply_ = false;
   std::string prefix_;
   TFtpReply reply_;
+  size_t replyBytes_ = 0;
 };
 
 // Reply code of a line: its first three characters as a number, else 0.

@@ -19,6 +19,7 @@ void MeterImage::SetText(uint16_t reg, const std::string& text, int regs) {
 }
 
 void MeterImage::LoadIdentity(const SimIdentity& id) {
+  identity_ = id;
   SetText(9800, id.Model, 20);
   SetU16(9820, id.FirmwareVersion);
   SetU16(9821, id.ModbusVersion);
@@ -33,6 +34,14 @@ void MeterImage::LoadIdentity(const SimIdentity& id) {
 }
 
 void MeterImage::UpdateClock() {
+  if (!identity_.Clock.empty()) {
+    const int* b = identity_.ClockBytes;
+    SetU16(9000, static_cast<uint16_t>((b[0] << 8) | b[1]));
+    SetU16(9001, static_cast<uint16_t>((b[2] << 8) | b[3]));
+    SetU16(9002, static_cast<uint16_t>((b[4] << 8) | b[5]));
+    SetU16(9003, static_cast<uint16_t>(identity_.ClockMs));
+    return;
+  }
   timeval tv{};
   gettimeofday(&tv, nullptr);
   tm local{};

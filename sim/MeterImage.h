@@ -15,7 +15,8 @@ class MeterImage {
   void LoadIdentity(const SimIdentity& id);
   // Setup blocks of the ten groups (8250 + 71 x g) and the names (6050, 50000 + 20 x (n - 1)).
   void LoadProfile(const SimProfile& profile);
-  // Writes the current local time (milliseconds included) into the clock block.
+  // Writes the current local time (milliseconds included) into the clock
+  // block, or the identity's fixed clock when it has one.
   void UpdateClock();
 
   void SetU16(uint16_t reg, uint16_t value) { regs_[reg] = value; }
@@ -25,4 +26,5 @@ class MeterImage {
 
  private:
   uint16_t* regs_;
+  SimIdentity identity_;
 };

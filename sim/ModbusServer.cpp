@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <modbus/modbus.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -68,7 +69,23 @@ void ModbusServer::SendOwnReply(int fd, const uint8_t* q) {
   size_t n = r.size();
   if (faults_.CutAfter >= 0 && static_cast<size_t>(faults_.CutAfter) < n)
     n = static_cast<size_t>(faults_.CutAfter);
-  if (n > 0) (void)send(fd, r.data(), n, MSG_NOSIGNAL);
+  if (faults_.DribbleMs <= 0) {
+    if (n > 0) (void)send(fd, r.data(), n, MSG_NOSIGNAL);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && !Pause(faults_.DribbleMs)) return;
+    if (send(fd, &r[i], 1, MSG_NOSIGNAL) != 1) return;
+  }
+}
+
+bool ModbusServer::Pause(long ms) {
+  // Stop signals are blocked outside waits that unblock them, as this one does.
+  sigset_t none;
+  sigemptyset(&none);
+  const timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  (void)ppoll(nullptr, 0, &ts, &none);
+  return !stop_->load();
 }
 
 bool ModbusServer::Serve(int fd, void (*cb)(void*), void* arg) {
@@ -82,7 +99,7 @@ bool ModbusServer::Serve(int fd, void (*cb)(void*), void* arg) {
   cb(arg);
   if (faults_.DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(faults_.DelayMs));
   const int start = rc >= 10 ? (query[8] << 8) | query[9] : -1;
-  if (faults_.WrongTid || faults_.Exception || faults_.CutAfter >= 0 ||
+  if (faults_.WrongTid || faults_.Exception || faults_.CutAfter >= 0 || faults_.DribbleMs > 0 ||
       faults_.FailStarts.count(start) != 0) {
     if (rc >= 12) SendOwnReply(fd, query);
     return true;
@@ -91,6 +108,7 @@ bool ModbusServer::Serve(int fd, void (*cb)(void*), void* arg) {
 }
 
 void ModbusServer::RunLoop(const std::atomic<bool>& stop, void (*cb)(void*), void* arg) {
+  stop_ = &stop;
   std::set<int> clients;
   sigset_t none;
   sigemptyset(&none);

@@ -32,6 +32,8 @@ class ModbusServer {
   // Answers one request on fd; false when the connection must close.
   bool Serve(int fd, void (*cb)(void*), void* arg);
   void SendOwnReply(int fd, const uint8_t* query);
+  // Waits ms, or less when the server is told to stop; false once it is.
+  bool Pause(long ms);
 
   SimFaults faults_;
   modbus_t* ctx_ = nullptr;
@@ -39,4 +41,5 @@ class ModbusServer {
   int listen_ = -1;
   int port_ = 0;
   long requests_ = 0;
+  const std::atomic<bool>* stop_ = nullptr;
 };

@@ -32,13 +32,16 @@ const char* SimUsage() {
          "  --web-version N        web pages version in tenths\n"
          "  --firmware-date Y-M-D  firmware date (values are sent as given)\n"
          "  --serial N             serial number\n"
+         "  --clock \"Y-M-D H:M:S.mmm\"  a clock that stands still (values are sent as given)\n"
          "meter:\n"
          "  --device-name TEXT     device name (at most 40 bytes; default \"Panel A\")\n"
          "  --mains1-name TEXT     name of mains input I\n"
          "  --mains2-name TEXT     name of mains input II\n"
          "  --branch-name N=TEXT   name of branch circuit N (1-84)\n"
          "  --group G:SECONDS:IDS  group G (1-10) logs key ids IDS (comma-separated,\n"
-         "                         at most 64, may be empty) every SECONDS\n"
+         "                         at most 64, may be empty) every SECONDS; group G\n"
+         "                         carries trigger type G, record type 10+G, record\n"
+         "                         count 2879+G and time offset 30+G\n"
          "  --data-root DIR        write the DataLog tree into DIR (default: a temporary folder)\n"
          "  --records N            records per group that logs (default 192)\n"
          "  --log-start Y-M-D[ H:M] time of the first record (default: logs end now)\n"
@@ -63,6 +66,7 @@ const char* SimUsage() {
          "  --exception            answer every read with an exception reply (0x83)\n"
          "  --cut-after K          send only the first K bytes of every reply\n"
          "  --delay MS             delay every reply by MS milliseconds\n"
+         "  --dribble MS           send every reply one byte at a time, MS milliseconds apart\n"
          "  --fail-start REG       answer reads that start at REG with an exception (repeatable)\n";
 }
 
@@ -138,6 +142,19 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
       o.Identity.FirmwareMonth = m;
       o.Identity.FirmwareDay = d;
       ++i;
+    } else if (a == "--clock") {
+      int y, mo, d, h, mi, sec, ms;
+      if (v == nullptr ||
+          std::sscanf(v, "%d-%d-%d %d:%d:%d.%d", &y, &mo, &d, &h, &mi, &sec, &ms) != 7 ||
+          y < 2000 || y > 2255 || ms < 0 || ms > 65535) {
+        error = "--clock needs \"Y-M-D H:M:S.mmm\" with Y from 2000 to 2255";
+        return false;
+      }
+      o.Identity.Clock = v;
+      const int bytes[6] = {y - 2000, mo, d, h, mi, sec};
+      for (int k = 0; k < 6; ++k) o.Identity.ClockBytes[k] = bytes[k] & 0xFF;
+      o.Identity.ClockMs = ms;
+      ++i;
     } else if (a == "--serial") {
       if (!number(0, 4294967295L)) return false;
       o.Identity.SerialNumber = static_cast<uint32_t>(n);
@@ -157,6 +174,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
     } else if (a == "--delay") {
       if (!number(0, 600000)) return false;
       o.Faults.DelayMs = n;
+    } else if (a == "--dribble") {
+      if (!number(1, 600000)) return false;
+      o.Faults.DribbleMs = n;
     } else if (a == "--device-name" || a == "--mains1-name" || a == "--mains2-name") {
       std::string& target = a == "--device-name"   ? o.Profile.DeviceName
                             : a == "--mains1-name" ? o.Profile.MainsIName

@@ -14,6 +14,11 @@ struct SimIdentity {
   uint16_t WebVersion = 12;
   int FirmwareYear = 2026, FirmwareMonth = 3, FirmwareDay = 15;
   uint32_t SerialNumber = 12345;
+  // A clock that stands still at these bytes (year - 2000, month, day, hour,
+  // minute, second) and milliseconds; empty: the local time.
+  std::string Clock;
+  int ClockBytes[6] = {};
+  int ClockMs = 0;
 };
 
 struct SimFaults {
@@ -23,6 +28,7 @@ struct SimFaults {
   bool Exception = false;
   long CutAfter = -1;  // send only the first K bytes of each reply
   long DelayMs = 0;
+  long DribbleMs = 0;    // send each reply one byte at a time, this far apart
   std::set<int> FailStarts;  // reads starting at these registers get an exception reply
 };
 

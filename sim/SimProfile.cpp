@@ -39,10 +39,15 @@ SimProfile BuiltInProfile() {
   for (uint16_t id = 1740; id <= 1749; ++id) p.Groups[5].Keys.push_back(id);
   p.Groups[5].Keys.insert(p.Groups[5].Keys.end(), {1834, 1835});
   // Groups 7 to 10 log nothing.
-  for (size_t g = 6; g < 10; ++g) {
-    p.Groups[g].TriggerType = 0;
-    p.Groups[g].RecordNum = 0;
-    p.Groups[g].IntervalSeconds = 60;
+  for (size_t g = 6; g < 10; ++g) p.Groups[g].IntervalSeconds = static_cast<uint32_t>(60 + g);
+  // The fields a client only carries differ from each other and from group to
+  // group, so that one taken for another shows: group G has trigger type G,
+  // record type 10 + G, record count 2879 + G and time offset 30 + G.
+  for (size_t g = 0; g < 10; ++g) {
+    p.Groups[g].TriggerType = static_cast<uint16_t>(g + 1);
+    p.Groups[g].RecordType = static_cast<uint16_t>(g + 11);
+    p.Groups[g].RecordNum = static_cast<uint16_t>(g + 2880);
+    p.Groups[g].TimeOffset = static_cast<uint16_t>(g + 31);
   }
   return p;
 }

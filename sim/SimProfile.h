@@ -23,5 +23,7 @@ struct SimProfile {
 };
 
 // A plausible meter: six groups of mains, branch, energy, harmonic and
-// full-width keys, four empty groups, and named circuits.
+// full-width keys, four empty groups, and named circuits. Group G (1-10) has
+// trigger type G, record type 10 + G, record count 2879 + G and time offset
+// 30 + G; the empty groups log every 59 + G seconds.
 SimProfile BuiltInProfile();

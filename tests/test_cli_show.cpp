@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "tests/support/Files.h"
 #include "tests/support/Process.h"
 
 namespace fs = std::filesystem;
@@ -134,4 +135,23 @@ TEST(CliShow, SetupFailures) {
   EXPECT_EQ(r.Out, "");
   // The names were read and saved before the setup failed.
   EXPECT_TRUE(fs::exists(dir.Path() + "/Panel A/DataLog/DataLogSetup.ini"));
+}
+
+TEST(CliShow, SetupWithoutTheNamesSavesTheSetupAndFails) {
+  // The first names block fails: no device name, so the data folder's own DataLog/.
+  // A later branch block fails: the device name was read, but no names were saved.
+  for (const auto& [block, device] : std::vector<std::pair<std::string, std::string>>{
+           {"6050", ""}, {"50600", "Panel A/"}}) {
+    TempDir dir;
+    SimProcess sim({"--fail-start", block});
+    ProcessResult r = Krvo({"setup", "--host", "127.0.0.1", "--port",
+                            std::to_string(sim.ModbusPort()), "--data-dir", dir.Path()});
+    const std::string setup = dir.Path() + "/" + device + "DataLog/DataLogSetup.ini";
+    EXPECT_EQ(r.ExitCode, 1) << block;
+    EXPECT_EQ(r.Err, "The device and circuit names could not be read.\n") << block;
+    EXPECT_EQ(r.Out, setup + "\n") << block;
+    const std::string ini = ReadAll(setup);
+    EXPECT_NE(ini.find("[Group9]"), std::string::npos) << block;
+    EXPECT_EQ(ini.find("[PanelName]"), std::string::npos) << block;
+  }
 }

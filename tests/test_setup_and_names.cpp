@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -51,15 +50,41 @@ TEST(SetupAndNames, ReadSaveAndLoadTheGroupSetups) {
   EXPECT_EQ(Occurrences(text, "[Group2]\n"), 1u);
   EXPECT_EQ(Occurrences(text, "keyArr63_Name="), 10u);
   EXPECT_EQ(Occurrences(text, "[PanelName]\n"), 1u);
-  EXPECT_NE(text.find("[Group2]\nTriggerType=1\nrecordType=0\nRecordNum=2880\nTimeInterval=70000\n"
-                      "TimeOffset=0\nKeyNum=3\nkeyArr00=1\nkeyArr00_Name=Voltage-I Ua\n"
+  EXPECT_NE(text.find("[Group2]\nTriggerType=3\nrecordType=13\nRecordNum=2882\nTimeInterval=70000\n"
+                      "TimeOffset=33\nKeyNum=3\nkeyArr00=1\nkeyArr00_Name=Voltage-I Ua\n"
                       "keyArr01=2\nkeyArr01_Name=Voltage-I Ub\nkeyArr02=3\n"
                       "keyArr02_Name=Voltage-I Uc\nkeyArr03=0\nkeyArr03_Name=None\n"),
             std::string::npos);
 
+  // Every carried field of every group lands under its own key: the simulator
+  // gives group G trigger type G, record type 10 + G, record count 2879 + G
+  // and time offset 30 + G.
+  for (int g = 0; g < 10; ++g) {
+    const std::string head = "[Group" + std::to_string(g) + "]\n";
+    const size_t at = text.find(head);
+    ASSERT_NE(at, std::string::npos) << g;
+    const std::string section = text.substr(at, text.find("\n[", at + 1) - at);
+    EXPECT_EQ(section.rfind(head + "TriggerType=" + std::to_string(g + 1) +
+                                "\nrecordType=" + std::to_string(g + 11) +
+                                "\nRecordNum=" + std::to_string(g + 2880) + "\nTimeInterval=",
+                            0),
+              0u)
+        << section.substr(0, 80);
+    EXPECT_NE(section.find("\nTimeOffset=" + std::to_string(g + 31) + "\nKeyNum="),
+              std::string::npos)
+        << g;
+  }
+
   GroupSetups = {};
   ASSERT_TRUE(CZELMeterObj::LoadDataLogSetup(f.DataDir() + "/Panel A/DataLog/"));
-  EXPECT_EQ(std::memcmp(&GroupSetups[2], &g2, sizeof g2), 0);
+  const TDataLogSetup& back = GroupSetups[2];
+  EXPECT_EQ(back.TriggerType, g2.TriggerType);
+  EXPECT_EQ(back.recordType, g2.recordType);
+  EXPECT_EQ(back.RecordNum, g2.RecordNum);
+  EXPECT_EQ(back.TimeInterval, g2.TimeInterval);
+  EXPECT_EQ(back.TimeOffset, g2.TimeOffset);
+  EXPECT_EQ(back.KeyNum, g2.KeyNum);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(back.keyArr[i], g2.keyArr[i]) << i;
   EXPECT_TRUE(f.Messages.empty());
 }
 

@@ -31,6 +31,19 @@ struct Listener {
   ~Listener() { close(fd); }
 };
 
+// A connection whose peer never stops sending: input is always waiting.
+class EndlessInput : public CSocketClientComm {
+ public:
+  using CSocketClientComm::CSocketClientComm;
+  int inqueuecount() override { return consumed < kSupply ? 4096 : 0; }
+  int readport(uint8_t*, int maxcount) override {
+    consumed += maxcount;
+    return maxcount;
+  }
+  static constexpr long kSupply = 64L * 1024 * 1024;
+  long consumed = 0;
+};
+
 int FreePortNobodyListensOn() {
   Listener l;
   return l.port;  // closed again when l goes
@@ -126,5 +139,17 @@ TEST(Transport, PeerCloseReadsAsZeroAndAReopenWorks) {
   const int peer = accept(server.fd, nullptr, nullptr);
   EXPECT_GE(peer, 0);
   close(peer);
+  comm.closeport();
+}
+
+TEST(Transport, DrainingStaleInputIsBounded) {
+  Listener l;
+  DebugCapture debug;
+  EndlessInput comm("127.0.0.1", std::to_string(l.port));
+  ASSERT_EQ(comm.openport(), 1);
+  comm.flushport(1);
+  EXPECT_GT(comm.consumed, 0);
+  EXPECT_LE(comm.consumed, 1024 * 1024);
+  EXPECT_LE(debug.lines.size(), 1024u);
   comm.closeport();
 }
