@@ -26,9 +26,13 @@ std::string NodeText(std::string name) {
   return name;
 }
 
-std::string Megabytes(int64_t bytes) {
+std::string Size(int64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f", bytes / 1048576.0);
+  if (bytes < 1048576) {
+    std::snprintf(text, sizeof text, "%.0f kB", bytes / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1048576.0);
+  }
   return text;
 }
 
@@ -80,7 +84,7 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result) {
     char caption[32];
     std::snprintf(caption, sizeof caption, "Group %.2d: ", group + 1);
     view_.ShowStatus(0, caption + std::to_string(filesDone) + "/" + std::to_string(files) + " files, " +
-                            Megabytes(bytesDone) + "/" + Megabytes(bytes) + " MB");
+                            Size(bytesDone) + " of " + Size(bytes));
   };
   const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events);
   result.Files[group] = r.Fetched;

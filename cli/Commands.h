@@ -8,6 +8,7 @@ int CmdKeyName(int argc, char** argv);
 int CmdLs(int argc, char** argv);
 int CmdGet(int argc, char** argv);
 int CmdExport(int argc, char** argv);
+int CmdDownload(int argc, char** argv);
 
 extern const char* const kInfoUsage;
 extern const char* const kSetupUsage;
@@ -16,3 +17,4 @@ extern const char* const kKeyNameUsage;
 extern const char* const kLsUsage;
 extern const char* const kGetUsage;
 extern const char* const kExportUsage;
+extern const char* const kDownloadUsage;

@@ -20,6 +20,7 @@ const char* const kUsage =
     "  keyname  print the column names of parameter key ids\n"
     "  ls       list a folder of the meter's FTP server\n"
     "  get      fetch one file from the meter's FTP server\n"
+    "  download fetch every data log group of the meter and build the workbook\n"
     "  export   rebuild a device folder's workbook (and CSV files) offline\n"
     "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
 
@@ -33,7 +34,7 @@ const Command kCommands[] = {
     {"info", CmdInfo, &kInfoUsage}, {"setup", CmdSetup, &kSetupUsage},
     {"show", CmdShow, &kShowUsage}, {"keyname", CmdKeyName, &kKeyNameUsage},
     {"ls", CmdLs, &kLsUsage},       {"get", CmdGet, &kGetUsage},
-    {"export", CmdExport, &kExportUsage},
+    {"export", CmdExport, &kExportUsage},   {"download", CmdDownload, &kDownloadUsage},
 };
 
 }  // namespace

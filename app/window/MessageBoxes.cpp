@@ -1,6 +1,7 @@
 #include "app/window/MessageBoxes.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 
 #include "app/SaveAsName.h"
@@ -11,6 +12,7 @@ namespace {
 MessageBoxHook g_hook;
 QuestionHook g_question;
 SaveDialogHook g_saveDialog;
+FolderDialogHook g_folderDialog;
 }
 
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
@@ -70,6 +72,29 @@ QString AppSaveDialog(QWidget* parent, const QString& defaultName) {
   });
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
   return dlg.selectedFiles().front();
+}
+
+FolderDialogHook SetFolderDialogHook(FolderDialogHook hook) {
+  FolderDialogHook old = std::move(g_folderDialog);
+  g_folderDialog = std::move(hook);
+  return old;
+}
+
+QString AppFolderDialog(QWidget* parent, const QString& caption, const QString& root) {
+  if (g_folderDialog) return g_folderDialog(caption, root);
+  QFileDialog dlg(parent, caption, root);
+  dlg.setFileMode(QFileDialog::Directory);
+  dlg.setOption(QFileDialog::ShowDirsOnly);
+  dlg.setOption(QFileDialog::DontUseNativeDialog);  // the root can be kept only in Qt's own dialog
+  const QString rootPath = QDir(root).absolutePath();
+  QObject::connect(&dlg, &QFileDialog::directoryEntered, &dlg, [&dlg, rootPath](const QString& dir) {
+    const QString abs = QDir(dir).absolutePath();
+    if (abs != rootPath && !abs.startsWith(rootPath + QLatin1Char('/'))) dlg.setDirectory(rootPath);
+  });
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  const QString chosen = QDir(dlg.selectedFiles().front()).absolutePath();
+  if (chosen != rootPath && !chosen.startsWith(rootPath + QLatin1Char('/'))) return {};
+  return chosen;
 }
 
 void ShowError(const std::exception& e) {

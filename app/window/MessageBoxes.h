@@ -22,6 +22,11 @@ using SaveDialogHook = std::function<QString(const QString& defaultName)>;
 SaveDialogHook SetSaveDialogHook(SaveDialogHook hook);
 QString AppSaveDialog(QWidget* parent, const QString& defaultName);
 
+// The folder browser rooted at root: the chosen folder, or empty on cancel.
+using FolderDialogHook = std::function<QString(const QString& caption, const QString& root)>;
+FolderDialogHook SetFolderDialogHook(FolderDialogHook hook);
+QString AppFolderDialog(QWidget* parent, const QString& caption, const QString& root);
+
 // The default error display: an error that leaves a handler is shown with
 // the error icon and its text, and the event loop goes on.
 void ShowError(const std::exception& e);

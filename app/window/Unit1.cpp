@@ -76,6 +76,12 @@ void TForm1::ConnectHandlers() {
           [this](const QPoint& at) { pmTv1->popup(tv1->viewport()->mapToGlobal(at)); });
   connect(btnSaveAsLogs, &QPushButton::clicked, this, [this] { Guarded([this] { mniSave1Click(); }); });
   connect(mniSave1, &QAction::triggered, this, [this] { Guarded([this] { mniSave1Click(); }); });
+  connect(mniDownload1, &QAction::triggered, this, [this] { Guarded([this] { mniDownload1Click(); }); });
+  connect(mniDisplayCurrentGroup, &QAction::triggered, this,
+          [this] { Guarded([this] { mniDisplayCurrentGroupClick(); }); });
+  connect(mniLoadOfflineFile, &QAction::triggered, this,
+          [this] { Guarded([this] { mniLoadOfflineFileClick(); }); });
+  connect(mniOpen1, &QAction::triggered, this, [this] { Guarded([this] { mniOpen1Click(); }); });
   connect(mniExit1, &QAction::triggered, this, [this] { Guarded([this] { mniExit1Click(); }); });
   connect(mniDatalog1, &QAction::triggered, this, [this] {
     mniDatalog1->setChecked(true);
@@ -90,6 +96,9 @@ void TForm1::ConnectHandlers() {
 
   IdFTP1.OnStatus = [this](TFtpStatus kind, const std::string& text) { IdFTP1Status(kind, text); };
   IdFTP1.OnDisconnected = [this] { IdFTP1Disconnected(); };
+  IdFTP1.OnWorkBegin = [this](TWorkMode mode, int32_t maximum) { IdFTP1WorkBegin(mode, maximum); };
+  IdFTP1.OnWork = [this](TWorkMode mode, int32_t count) { IdFTP1Work(mode, count); };
+  IdFTP1.OnWorkEnd = [this](TWorkMode mode) { IdFTP1WorkEnd(mode); };
   IdFTP1.Pump = [this] { return PumpMessages(); };
 }
 
@@ -185,13 +194,16 @@ void TForm1::Connect() {
   btnConnect->setText(QStringLiteral("Disconnect"));
   mniDownload1->setVisible(true);
   mniOpen1->setEnabled(false);
-  mniDisplayCurrentGroup->setEnabled(false);
+  SetDisplayGroupEnabled(false);
   mniLoadOfflineFile->setEnabled(false);
   SetStatusText(1, QStringLiteral("Connected with KRVO."));
 
+  FNamesRead = false;
   if (FMeter->ReadDeviceInfo()) {
+    FNamesRead = FMeter->NamesRead();
     RefreshDataLogSetup();
     FWorkbookPath = DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx";
+    FDataLogFolder = DeviceDataLogFolder(PanelNames.DeviceName);
   } else {
     mmoDevInfo->appendPlainText(QStringLiteral("Read Device infomation fail."));
   }
@@ -233,8 +245,12 @@ void TForm1::Disconnect() {
   sePort->setEnabled(true);
   btnConnect->setText(QStringLiteral("Connect"));
   mniDownload1->setVisible(false);
-  mniLoadOfflineFile->setEnabled(true);
-  mniOpen1->setEnabled(true);
+  FNamesRead = false;
+  // A download that is winding down enables them when it ends.
+  if (!longWork_) {
+    mniLoadOfflineFile->setEnabled(true);
+    mniOpen1->setEnabled(true);
+  }
   SetStatusText(1, QStringLiteral("Disconnected with Device successed."));
 }
 
@@ -249,13 +265,16 @@ void TForm1::RefreshDataLogSetup() {
 
 void TForm1::tmr1Timer() {
   if (!FConnected || !FMeter) return;
-  if (!FMeter->ReadDeviceInfo()) btnConnectClick();
+  if (!FMeter->ReadDeviceInfo()) {
+    btnConnectClick();
+    return;
+  }
+  if (FMeter->NamesRead()) FNamesRead = true;
 }
 
 void TForm1::tv1Click() {
-  mniDownload1->setEnabled(!FTransferring);
-  if (QTreeWidgetItem* node = tv1->currentItem())
-    mniDownload1->setEnabled(node->parent() == nullptr);
+  SetDownloadEnabled(!FTransferring);
+  if (QTreeWidgetItem* node = tv1->currentItem()) SetDownloadEnabled(node->parent() == nullptr);
 }
 
 void TForm1::mniExit1Click() {
