@@ -197,6 +197,7 @@ void TFtpClient::Transfer(const std::string& command,
     // address its reply names: a reply must not send us to another host.
     sockaddr_in to = control_.Peer();
     to.sin_port = htons(where.Port);
+    transferAborted_ = false;
     data_ = std::make_unique<CFtpConnection>();
     data_->Connect(to, ConnectTimeout, [this] { BetweenSlices(); });
     SendCmd(command, {125, 150, 154});
@@ -210,6 +211,7 @@ void TFtpClient::Transfer(const std::string& command,
   Status(TFtpStatus::ftpReady, "Transfer complete");
   const TFtpReply& done = Expect({225, 226, 250, 426, 450});
   if (done.Code == 426 || done.Code == 450) {
+    transferAborted_ = true;
     Expect({226, 225});
     Status(TFtpStatus::ftpAborted, "Transfer aborted");
   }

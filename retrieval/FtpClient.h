@@ -65,6 +65,9 @@ class TFtpClient {
   void Disconnect();
 
   const TFtpReply& LastReply() const { return lastReply_; }
+  // Whether the last transfer ended with 426 or 450 ("Transfer aborted"):
+  // it ends normally, yet its data is cut.
+  bool LastTransferAborted() const { return transferAborted_; }
   const TFtpReply& Greeting() const { return greeting_; }
   const TFtpReply& LoginReply() const { return loginReply_; }
   const std::string& SystemDescription() const { return system_; }
@@ -85,6 +88,7 @@ class TFtpClient {
   std::unique_ptr<CFtpConnection> data_;
   CFtpReplyReader reader_;
   bool peerClosed_ = false;
+  bool transferAborted_ = false;
   TFtpTransferType transferType_ = TFtpTransferType::ftBinary;
   TFtpReply lastReply_, greeting_, loginReply_;
   std::string system_;

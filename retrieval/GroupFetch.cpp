@@ -93,10 +93,9 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
       std::string error;
       try {
         ftp_.FetchFile(n, local, true, false);
-        const int code = ftp_.LastReply().Code;
-        if (code == 426 || code == 450) {  // the server cut the transfer
+        if (ftp_.LastTransferAborted()) {  // the server cut the transfer
           failed = true;
-          error = ftp_.LastReply().JoinedText();
+          error = "Transfer aborted";
         }
       } catch (const EFtpError& e) {
         failed = true;
