@@ -121,6 +121,7 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<CMemoLines> memo_;
   bool closing_ = false;
+  unsigned sessionSerial_ = 0;  // counts connects, so a probe knows its session ended
   bool timerBusy_ = false;
   int designCentralHeight_ = 0;
 };
