@@ -11,9 +11,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <charconv>
@@ -49,6 +51,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   memo_ = std::make_unique<TMemoAdapter>(mmoDevInfo);
   ConnectHandlers();
   FormCreate();
+  if (const QScreen* shown = screen())
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                    shown->availableGeometry()));
   tmr1->start();
 }
 
@@ -71,7 +76,6 @@ void TForm1::ConnectHandlers() {
     Guarded([this] { tmr1Timer(); });
     timerBusy_ = false;
   });
-  connect(tv1, &QTreeWidget::itemClicked, this, [this] { Guarded([this] { tv1Click(); }); });
   connect(tv1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { pmTv1->popup(tv1->viewport()->mapToGlobal(at)); });
   connect(btnSaveAsLogs, &QPushButton::clicked, this, [this] { Guarded([this] { mniSave1Click(); }); });
@@ -112,7 +116,11 @@ void TForm1::FormCreate() {
     int port = 502;
     const auto [p, ec] =
         std::from_chars(FModbusPort.data(), FModbusPort.data() + FModbusPort.size(), port);
-    if (ec != std::errc() || p != FModbusPort.data() + FModbusPort.size()) port = 502;
+    if (ec != std::errc() || p != FModbusPort.data() + FModbusPort.size()) {
+      // Not a whole number: connect with what the box shows, not with the text.
+      port = 502;
+      FModbusPort = std::to_string(port);
+    }
     sePort->setValue(port);
   }
   FConnected = false;
@@ -148,6 +156,7 @@ void TForm1::edtIPChange() {
 bool TForm1::IsValidIP(const std::string& text) { return ::IsValidIP(text); }
 
 void TForm1::edtIPExit() {
+  if (closing_) return;
   if (!IsValidIP(edtIP->text().toStdString()))
     AppMessageBox(
         QMessageBox::Critical,
@@ -189,6 +198,7 @@ void TForm1::Connect() {
   }
   FMeter = std::make_unique<CZELMeterObj>(*FComm, *memo_);
   FConnected = true;
+  ++sessionSerial_;
   edtIP->setEnabled(false);
   sePort->setEnabled(false);
   btnConnect->setText(QStringLiteral("Disconnect"));
@@ -219,11 +229,21 @@ void TForm1::ProbeFtp() {
   IdFTP1.Password = kAnonymousFtpPassword;
   IdFTP1.Host = FDeviceIP;
   IdFTP1.Passive = true;
+  const unsigned session = sessionSerial_;
   std::exception_ptr error;
   try {
     IdFTP1.OpenSession();
   } catch (const EFtpError&) {
     error = std::current_exception();
+  }
+  // Closing the window ends the wait quietly; so does the end of the session
+  // (Disconnect or the watchdog) that the probe belonged to, whose panel
+  // text stays the last word.
+  if (closing_) return;
+  if (!FConnected || session != sessionSerial_) {
+    if (IsFtpConnected()) FtpDisconnect();
+    if (!FConnected) SetStatusText(1, QStringLiteral("Disconnected with Device successed."));
+    return;
   }
   // The session was only a probe: the tree shows the meter serves its logs.
   if (IsFtpConnected()) {

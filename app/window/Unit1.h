@@ -163,6 +163,7 @@ class TForm1 : public QMainWindow {
   bool wantDownload_ = true;
   bool wantDisplayGroup_ = false;
   bool closing_ = false;
+  unsigned sessionSerial_ = 0;  // counts connects, so a probe knows its session ended
   bool timerBusy_ = false;
   int designCentralHeight_ = 0;
 };

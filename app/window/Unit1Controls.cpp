@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include <climits>
 
 #include "app/window/LogTableModel.h"
+#include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
 #include "meter/DisplayFormat.h"
 
@@ -199,6 +201,7 @@ void TForm1::CreateControls() {
   designCentralHeight_ = kDesignHeight - StatusBar1->sizeHint().height();
   c->installEventFilter(this);
   edtIP->installEventFilter(this);
+  tv1->viewport()->installEventFilter(this);
 }
 
 void TForm1::LayOutAnchored() {
@@ -217,7 +220,20 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == StatusBar1 && event->type() == QEvent::Resize) {
     ProgressBar1->setGeometry(1, 2, StatusBar1->width() - 1, StatusBar1->height() - 2);
   } else if (watched == edtIP && event->type() == QEvent::FocusOut) {
-    edtIPExit();
+    // Only the operator moving on within this window: not a context menu,
+    // another application's window, or the window closing.
+    const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+    if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason ||
+        why == Qt::MouseFocusReason || why == Qt::ShortcutFocusReason)
+      Guarded([this] { edtIPExit(); });
+  } else if (watched == tv1->viewport() && event->type() == QEvent::MouseButtonPress) {
+    // Every click on the tree runs tv1Click, in its empty area too. A click
+    // of either button on a node makes it the current node first, so the
+    // context menu and the current group always speak of the same node; a
+    // click on empty space keeps the current node.
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (QTreeWidgetItem* node = tv1->itemAt(mouse->position().toPoint())) tv1->setCurrentItem(node);
+    Guarded([this] { tv1Click(); });
   }
   return QMainWindow::eventFilter(watched, event);
 }

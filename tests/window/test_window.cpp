@@ -1,6 +1,9 @@
 // The main window and the busy notice, driven headless against krvo-sim.
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QScreen>
 #include <QHeaderView>
 #include <QDateTimeEdit>
 #include <QLabel>
@@ -142,6 +145,9 @@ class TestWindow : public QObject {
     // The memo, the tree and the table follow the window's edges.
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
+    // Centred on its screen.
+    QVERIFY((f.frameGeometry().center() - f.screen()->availableGeometry().center())
+                .manhattanLength() <= 4);
     const QRect memo = f.mmoDevInfo->geometry(), tree = f.tv1->geometry(),
                 table = f.lv1->geometry();
     f.resize(996, 681);
@@ -195,6 +201,85 @@ class TestWindow : public QObject {
     f.edtIP->setText(QStringLiteral("010.0.0.1"));
     f.edtIPExit();
     QCOMPARE(boxes_.size(), size_t{1});
+
+    // Leaving the box checks it only when the operator moves on within the
+    // window: not for its context menu, another window, or closing.
+    f.edtIP->setText(QStringLiteral("1.2.3"));
+    for (Qt::FocusReason why : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason,
+                                Qt::OtherFocusReason, Qt::MouseFocusReason, Qt::TabFocusReason}) {
+      QFocusEvent out(QEvent::FocusOut, why);
+      QApplication::sendEvent(f.edtIP, &out);
+    }
+    QCOMPARE(boxes_.size(), size_t{3});
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.edtIP->setFocus();
+    f.close();
+    QCOMPARE(boxes_.size(), size_t{3});
+  }
+
+  void aStoredPortThatIsNoNumberIsThePortShown() {
+    WriteCommSet("5o2", 21);
+    TestForm f;
+    QCOMPARE(f.sePort->value(), 502);
+    QCOMPARE(f.FModbusPort, std::string("502"));  // what Connect uses
+  }
+
+  void theProbeEndsQuietlyWithTheSessionOrTheWindow() {
+    {
+      // Disconnect while the probe waits for the server's login reply.
+      SimProcess sim({"--ftp-hold-reply", "USER"});
+      WriteCommSet(std::to_string(sim.ModbusPort()), sim.FtpPort());
+      TestForm f;
+      QTimer::singleShot(300, f.btnConnect, &QPushButton::click);
+      QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+      QVERIFY2(boxes_.empty(), boxes_.empty() ? "" : qPrintable(boxes_[0].text));
+      QVERIFY(!f.FConnected);
+      QCOMPARE(f.StatusText(1), QStringLiteral("Disconnected with Device successed."));
+      QCOMPARE(f.tv1->topLevelItemCount(), 0);
+    }
+    {
+      // The window closes meanwhile: no box outlives it.
+      SimProcess sim({"--ftp-hold-reply", "USER"});
+      WriteCommSet(std::to_string(sim.ModbusPort()), sim.FtpPort());
+      TestForm f;
+      f.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&f));
+      QTimer::singleShot(300, &f, [&f] { f.close(); });
+      QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+      QVERIFY2(boxes_.empty(), boxes_.empty() ? "" : qPrintable(boxes_[0].text));
+      QVERIFY(!f.isVisible());
+    }
+  }
+
+  void everyClickOnTheTreeRunsTv1Click() {
+    TestForm f;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.BuildGroupTree(0);
+    QTreeWidgetItem* file = new QTreeWidgetItem(QStringList{"20261201.dat"});
+    f.tv1->topLevelItem(2)->addChild(file);
+    f.tv1->expandAll();
+    QCOMPARE(f.tv1->currentItem(), f.tv1->topLevelItem(0));
+    const QPoint empty(5, f.tv1->viewport()->height() - 5);
+    QVERIFY(!f.tv1->itemAt(empty));
+
+    // A click in the empty area: the current node stays, and the menu follows it.
+    f.mniDownload1->setVisible(true);  // as in a session: a hidden item is never enabled
+    f.mniDownload1->setEnabled(false);
+    QTest::mouseClick(f.tv1->viewport(), Qt::LeftButton, {}, empty);
+    QCOMPARE(f.tv1->currentItem(), f.tv1->topLevelItem(0));
+    QVERIFY(f.mniDownload1->isEnabled());
+    // A right-click on a node makes it current before its menu opens.
+    QTest::mouseClick(f.tv1->viewport(), Qt::RightButton, {}, f.tv1->visualItemRect(file).center());
+    f.pmTv1->hide();
+    QCOMPARE(f.tv1->currentItem(), file);
+    QCOMPARE(f.CurrentGroup(), 2);
+    QVERIFY(!f.mniDownload1->isEnabled());
+    QTest::mouseClick(f.tv1->viewport(), Qt::RightButton, {}, empty);
+    f.pmTv1->hide();
+    QCOMPARE(f.tv1->currentItem(), file);
+    QVERIFY(!f.mniDownload1->isEnabled());
   }
 
   void connectFailures() {
