@@ -32,6 +32,7 @@
 #include "meter/DataFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
+#include "tests/support/Workbook.h"
 
 namespace {
 
@@ -678,6 +679,155 @@ class TestWindow : public QObject {
     for (const auto& e : std::filesystem::directory_iterator(data_->Path()))
       QVERIFY2(e.path().filename().string().find(".~krvo") == std::string::npos, e.path().c_str());
     LogRecords.Clear();
+  }
+
+  void downloadThenLoadOffline() {
+    // Modbus from the simulator; FTP from pyftpdlib serving files named as
+    // operators find them (mixed case, an upper-case extension).
+    const std::string served = data_->Path() + "/served";
+    for (const char* f : {"b.dat", "DATA.DAT", "a.dat", "C.dat"}) {
+      std::filesystem::create_directories(served + "/DataLog/Group1");
+      AppendAll(served + "/DataLog/Group1/" + f,
+                DatRecord({22000, static_cast<int32_t>(f[0])}, {26, 12, 1, 8, 0, static_cast<uint8_t>(f[0] % 60)}));
+    }
+    std::filesystem::create_directories(served + "/DataLog/Group2");
+    AppendAll(served + "/DataLog/Group2/x.dat", DatRecord({1}, {26, 12, 2, 0, 0, 0}));
+    PyFtpdProcess ftp(served);
+    SimProcess sim({"--device-name", "Meter A", "--group", "1:60:1,10", "--group", "2:60:1"});
+    WriteCommSet(std::to_string(sim.ModbusPort()), ftp.Port());
+    TestForm f;
+    QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+    QVERIFY2(boxes_.empty(), boxes_.empty() ? "" : qPrintable(boxes_[0].text));
+    const std::string mirror = data_->Path() + "/Meter A/DataLog";
+    WriteAll(mirror + "/stale.txt", "from an earlier download");
+
+    // While it runs, the commands that would change the folder are off.
+    bool offDuringWork = true;
+    int seenDuringWork = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (!f.LongWorkRunning()) return;
+      ++seenDuringWork;
+      offDuringWork = offDuringWork && !f.mniDownload1->isEnabled() && !f.mniDisplayCurrentGroup->isEnabled() &&
+                      !f.mniLoadOfflineFile->isEnabled() && !f.btnSaveAsLogs->isEnabled();
+    });
+    watch.start(0);
+    f.mniDownload1->trigger();
+    watch.stop();
+    QVERIFY(seenDuringWork > 0);
+    QVERIFY(offDuringWork);
+
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].icon, QMessageBox::Information);
+    QVERIFY(QRegularExpression(QStringLiteral("^Finished to download logs, elapsed time: 00:00:\\d\\d$"))
+                .match(boxes_[0].text)
+                .hasMatch());
+    QCOMPARE(f.StatusText(1), boxes_[0].text);
+    QStringList children;
+    for (int c = 0; c < f.tv1->topLevelItem(0)->childCount(); ++c) children << f.tv1->topLevelItem(0)->child(c)->text(0);
+    QCOMPARE(children, (QStringList{"a", "b", "C", "DATA"}));  // case-insensitive order, ".dat" gone
+    QCOMPARE(f.tv1->topLevelItem(1)->childCount(), 1);
+    QCOMPARE(f.tv1->currentItem(), f.tv1->topLevelItem(0));
+    QVERIFY(f.mniDisplayCurrentGroup->isEnabled());
+    QVERIFY(f.mniDownload1->isEnabled());
+    QVERIFY(f.btnSaveAsLogs->isEnabled());
+    QVERIFY(!FileExists(mirror + "/stale.txt"));
+    QCOMPARE(ReadAll(mirror + "/Group1/DATA.DAT"), ReadAll(served + "/DataLog/Group1/DATA.DAT"));
+    QVERIFY(FileExists(mirror + "/template.xlsx"));
+
+    f.mniDisplayCurrentGroup->trigger();
+    QCOMPARE(f.lblLogsNumber->text(), QStringLiteral("Logs Number of Group 01:"));
+    QCOMPARE(f.edtLogsNumber->text(), QStringLiteral("4"));
+    QCOMPARE(f.lv1->model()->columnCount(), 4);
+
+    // Offline: the three refusals, then the folder just downloaded.
+    QTest::mouseClick(f.btnConnect, Qt::LeftButton);  // disconnect
+    std::vector<QString> chosen;
+    QStringList asked;
+    SetFolderDialogHook([&](const QString& caption, const QString& root) {
+      asked << caption + QStringLiteral("|") + QString::fromStdString(WithSeparator(root.toStdString()));
+      QString c = chosen.front();
+      chosen.erase(chosen.begin());
+      return c;
+    });
+    const QString base = QString::fromStdString(data_->Path());
+    std::filesystem::create_directories(data_->Path() + "/DataLog");
+    std::filesystem::copy(mirror + "/DataLogSetup.ini", data_->Path() + "/DataLog/DataLogSetup.ini");
+    std::filesystem::create_directories(data_->Path() + "/Other/DataLog");
+    chosen = {base + "/Meter A", base + "/DataLog", base + "/Other/DataLog", QString()};
+    boxes_.clear();
+    for (int i = 0; i < 4; ++i) f.mniLoadOfflineFile->trigger();
+    QCOMPARE(boxes_.size(), size_t{3});
+    QCOMPARE(asked.size(), 4);
+    QCOMPARE(asked[0], QStringLiteral("Open One Group Data Log:|") + QString::fromStdString(BaseFolder()));
+    QCOMPARE(boxes_[0].text, base + "/Meter A\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.");
+    QCOMPARE(boxes_[1].text, base + "/DataLog/\n\nIt not be found Device Name.\nPlease select a path containing with KVRO Decive Name.");
+    QVERIFY(boxes_[2].text.contains(QStringLiteral("Not find file DataLogSetup.ini.")));
+    QCOMPARE(f.tv1->topLevelItemCount(), 10);  // rebuilt, without the file nodes
+    QCOMPARE(f.tv1->topLevelItem(0)->childCount(), 0);
+
+    std::remove((mirror + "/template.xlsx").c_str());
+    boxes_.clear();
+    chosen = {base + "/Meter A/DataLog/Group1"};
+    f.mniLoadOfflineFile->trigger();
+    QVERIFY2(boxes_.empty(), boxes_.empty() ? "" : qPrintable(boxes_[0].text));
+    QCOMPARE(f.StatusText(1), QStringLiteral("Finished to load logs."));
+    QCOMPARE(f.tv1->currentItem(), f.tv1->topLevelItem(9));
+    QCOMPARE(f.lblLogsNumber->text(), QStringLiteral("Logs Number of Group 10:"));
+    QVERIFY(f.mniDisplayCurrentGroup->isEnabled());
+    QCOMPARE(f.FWorkbookPath, mirror + "/template.xlsx");
+    const WorkbookDump book = DumpWorkbook(f.FWorkbookPath, 3);
+    QCOMPARE(book.Cell("Panel Name!B1").Value, std::string("'Meter A'"));
+    QCOMPARE(book.Size.at("Data Log #01").first, 5);
+    QCOMPARE(book.Sheets[2], std::string("Data Log #02"));
+    f.tv1->setCurrentItem(f.tv1->topLevelItem(1));
+    f.mniDisplayCurrentGroup->trigger();
+    QCOMPARE(f.edtLogsNumber->text(), QStringLiteral("1"));
+    SetFolderDialogHook({});
+  }
+
+  void disconnectDuringADownloadAndAnEmptyTree() {
+    SimProcess sim({"--records", "200", "--group", "1:3600:1"});
+    WriteCommSet(std::to_string(sim.ModbusPort()), sim.FtpPort());
+    // The pauses after each file let events run: Disconnect is pressed in one.
+    TestForm f;
+    QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+    QVERIFY(f.FConnected);
+    QTimer press;
+    connect(&press, &QTimer::timeout, [&] {
+      if (f.FConnected && f.tv1->topLevelItem(0)->childCount() >= 2) QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+    });
+    press.start(0);
+    f.mniDownload1->trigger();
+    press.stop();
+    QVERIFY(!f.FConnected);
+    QVERIFY(boxes_.empty());  // no final message
+    const int kept = f.tv1->topLevelItem(0)->childCount();
+    QVERIFY(kept >= 2);
+    QVERIFY(kept < 9);  // 200 hourly records make nine day files
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(data_->Path() + "/Panel A/DataLog/Group1")) {
+      QVERIFY(std::filesystem::file_size(e.path()) > 0);
+      ++files;
+    }
+    QVERIFY(files >= kept);
+    QVERIFY(f.mniLoadOfflineFile->isEnabled());
+
+    // No FTP server: the tree stays empty, and a download says "Invalid index"
+    // before it touches the earlier files.
+    SimProcess noFtp({"--ftp-port", "-1"});
+    WriteCommSet(std::to_string(noFtp.ModbusPort()), 1);
+    TestForm g;
+    QTest::mouseClick(g.btnConnect, Qt::LeftButton);
+    QCOMPARE(g.tv1->topLevelItemCount(), 0);
+    boxes_.clear();
+    g.mniDownload1->trigger();
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].text, QStringLiteral("Invalid index"));
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(data_->Path() + "/Panel A/DataLog/Group1"),
+                           std::filesystem::directory_iterator()),
+             static_cast<std::ptrdiff_t>(files));
+    QVERIFY(!g.mniDownload1->isEnabled());
   }
 
   void busyNotice() {
