@@ -6,7 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libmodbus-dev qt6-base-dev libxlsxwriter-dev libzip-dev
   libgtest-dev libbenchmark-dev
-  python3 python3-pyftpdlib python3-numpy python3-openpyxl curl
+  python3 python3-pyftpdlib python3-numpy python3-openpyxl curl wget
 )
 # scripts/setup.sh --screenshot: what the screenshot script needs besides.
 if [ "${1:-}" = "--screenshot" ]; then
