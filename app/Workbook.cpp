@@ -11,6 +11,7 @@
 
 #include "app/FileReplace.h"
 #include "app/SheetText.h"
+#include "app/SheetXml.h"
 #include "app/WorkbookParts.h"
 #include "meter/DataFolder.h"
 #include "meter/DisplayFormat.h"
@@ -62,60 +63,49 @@ std::string ExcelDateTimeFormat() {
 // The formats in one fixed order, their style indices fixed at once, so that
 // every save of this program writes the same styles part.
 struct Formats {
-  lxw_format* centre;
-  lxw_format* left;
-  lxw_format* time;
+  int centre;
+  int left;
+  int time;
 };
 
 Formats MakeFormats(lxw_workbook* wb) {
-  Formats f{};
-  f.centre = workbook_add_format(wb);
-  format_set_align(f.centre, LXW_ALIGN_CENTER);
-  f.left = workbook_add_format(wb);
-  format_set_align(f.left, LXW_ALIGN_LEFT);
-  f.time = workbook_add_format(wb);
-  format_set_align(f.time, LXW_ALIGN_LEFT);
-  format_set_num_format(f.time, ExcelDateTimeFormat().c_str());
-  for (lxw_format* x : {f.centre, f.left, f.time}) lxw_format_get_xf_index(x);
-  return f;
+  lxw_format* centre = workbook_add_format(wb);
+  format_set_align(centre, LXW_ALIGN_CENTER);
+  lxw_format* left = workbook_add_format(wb);
+  format_set_align(left, LXW_ALIGN_LEFT);
+  lxw_format* time = workbook_add_format(wb);
+  format_set_align(time, LXW_ALIGN_LEFT);
+  format_set_num_format(time, ExcelDateTimeFormat().c_str());
+  return {lxw_format_get_xf_index(centre), lxw_format_get_xf_index(left), lxw_format_get_xf_index(time)};
 }
 
-void Check(lxw_error e, const std::string& path) {
-  if (e != LXW_NO_ERROR)
-    throw EWorkbookError("Unable to write the workbook " + path + ": " + lxw_strerror(e));
-}
-
-// Cells of one sheet into one or more worksheets.
+// Cells of one sheet into the parts of one or more worksheets.
 class CWorksheetSink : public CSheetSink {
  public:
-  CWorksheetSink(std::vector<lxw_worksheet*> sheets, const Formats& f, bool names,
-                 const std::string& path, const PumpHook& pump)
-      : sheets_(std::move(sheets)), f_(f), names_(names), path_(path), pump_(pump) {}
+  CWorksheetSink(std::vector<std::unique_ptr<CSheetXmlWriter>>& sheets, const Formats& f, bool names,
+                 const PumpHook& pump)
+      : sheets_(sheets), f_(f), names_(names), pump_(pump) {}
 
   void BeginRow(bool header) override {
     header_ = header;
     if (header) headerCells_.clear();
     if (!header && !names_ && dataRows_ == kDataRowsPerSheet) {
       ++sheet_;  // this sheet is full: go on with the next, under its own header
-      row_ = 0;
       dataRows_ = 0;
+      Sheet().BeginRow();
       for (size_t c = 0; c < headerCells_.size(); ++c) Write(static_cast<int>(c), headerCells_[c]);
-      ++row_;
+      Sheet().EndRow();
     }
+    Sheet().BeginRow();
   }
   void Text(int column, std::string_view text) override {
     if (header_) headerCells_.emplace_back(text);
-    Write(column, std::string(text));
+    Write(column, text);
   }
-  void Number(int column, double value) override {
-    Check(worksheet_write_number(Sheet(), row_, static_cast<lxw_col_t>(column), value, FormatOf(column, false)),
-          path_);
-  }
-  void Time(int column, TDateTime value) override {
-    Check(worksheet_write_number(Sheet(), row_, static_cast<lxw_col_t>(column), value, f_.time), path_);
-  }
+  void Number(int column, double value) override { Sheet().Number(column, value, StyleOf(column)); }
+  void Time(int column, TDateTime value) override { Sheet().Number(column, value, f_.time); }
   bool EndRow() override {
-    ++row_;
+    Sheet().EndRow();
     if (!header_) ++dataRows_;
     if (pump_ && (++sinceCheck_ & 255) == 0) {
       // Time-based, so that a fast sheet costs no pumping and a slow one stays responsive.
@@ -129,25 +119,19 @@ class CWorksheetSink : public CSheetSink {
   }
 
  private:
-  lxw_worksheet* Sheet() const { return sheets_[sheet_]; }
-  lxw_format* FormatOf(int column, bool) const {
+  CSheetXmlWriter& Sheet() const { return *sheets_[sheet_]; }
+  int StyleOf(int column) const {
     if (column == 1) return f_.left;
     if (column == 0 && !names_) return f_.centre;
-    return nullptr;
+    return 0;
   }
-  void Write(int column, const std::string& text) {
-    Check(worksheet_write_string(Sheet(), row_, static_cast<lxw_col_t>(column), text.c_str(),
-                                 FormatOf(column, true)),
-          path_);
-  }
+  void Write(int column, std::string_view text) { Sheet().Text(column, text, StyleOf(column)); }
 
-  std::vector<lxw_worksheet*> sheets_;
+  std::vector<std::unique_ptr<CSheetXmlWriter>>& sheets_;
   Formats f_;
   bool names_;
-  const std::string& path_;
   const PumpHook& pump_;
   size_t sheet_ = 0;
-  lxw_row_t row_ = 0;
   long dataRows_ = 0;
   bool header_ = false;
   std::vector<std::string> headerCells_;
@@ -213,20 +197,22 @@ SheetPlan PlanSheets(const std::vector<std::string>& old, int group, int sheetsN
   return plan;
 }
 
-void SetColumns(lxw_worksheet* ws, int group, const Formats& f, const std::string& path) {
-  if (group < 0) {
-    Check(worksheet_set_column(ws, 0, 0, SheetColumnWidth(group, {}, 0), nullptr), path);
-    Check(worksheet_set_column(ws, 1, 1, SheetColumnWidth(group, {}, 1), f.left), path);
-    return;
-  }
+std::vector<TSheetColumn> Layout(int group, const Formats& f) {
+  if (group < 0) return {{SheetColumnWidth(group, {}, 0), 0}, {SheetColumnWidth(group, {}, 1), f.left}};
   const std::vector<TLogColumn> columns = LogColumns(group);
-  for (size_t c = 0; c < columns.size(); ++c) {
-    const auto col = static_cast<lxw_col_t>(c);
-    lxw_format* format = c == 0 ? f.centre : c == 1 ? f.left : nullptr;
-    Check(worksheet_set_column(ws, col, col, SheetColumnWidth(group, columns, static_cast<int>(c)), format),
-          path);
-  }
+  std::vector<TSheetColumn> layout;
+  for (size_t c = 0; c < columns.size(); ++c)
+    layout.push_back({SheetColumnWidth(group, columns, static_cast<int>(c)), c == 0 ? f.centre : c == 1 ? f.left : 0});
+  return layout;
 }
+
+// Removes the files of this save's sheet parts, whatever the way out.
+struct PartFiles {
+  std::vector<std::string> Paths;
+  ~PartFiles() {
+    for (const std::string& p : Paths) ::unlink(p.c_str());
+  }
+};
 
 struct WorkbookCloser {
   void operator()(lxw_workbook* wb) const { lxw_workbook_free(wb); }
@@ -249,18 +235,10 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
       group < 0 ? 1 : static_cast<int>(std::max(1L, (records + kDataRowsPerSheet - 1) / kDataRowsPerSheet));
   const SheetPlan plan = PlanSheets(old.SheetNames, group, sheetsNeeded);
 
+  // The skeleton: every sheet's name, the styles; libxlsxwriter writes it.
   const std::string temp = CreateTempBeside(path);
-  const std::string folder = FolderOf(path);
-  std::vector<char> tmpdir(folder.begin(), folder.end());
-  tmpdir.push_back('\0');
-  lxw_workbook_options options{};
-  options.constant_memory = LXW_TRUE;
-  options.tmpdir = folder.empty() ? nullptr : tmpdir.data();
-  const size_t cells = static_cast<size_t>(records) * (LogColumns(group < 0 ? 0 : group).size());
-  options.use_zip64 = cells > 50'000'000 ? LXW_TRUE : LXW_FALSE;
-
   CNumericCLocale cLocale;
-  std::unique_ptr<lxw_workbook, WorkbookCloser> wb(workbook_new_opt(temp.c_str(), &options));
+  std::unique_ptr<lxw_workbook, WorkbookCloser> wb(workbook_new(temp.c_str()));
   if (!wb) {
     ::unlink(temp.c_str());
     throw EWorkbookError("Unable to write the workbook " + path);
@@ -276,16 +254,24 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
     sheets.push_back(ws);
   }
   worksheet_activate(sheets[0]);
-  std::vector<lxw_worksheet*> target;
-  for (size_t i : plan.Written) {
-    SetColumns(sheets[i], group, formats, path);
-    target.push_back(sheets[i]);
-  }
 
+  // The sheets of this save, written as parts of their own.
+  PartFiles parts;
+  std::vector<std::unique_ptr<CSheetXmlWriter>> writers;
+  const std::vector<TSheetColumn> layout = Layout(group, formats);
+  const int columns = group < 0 ? 9 : static_cast<int>(layout.size());
   bool completed = false;
   try {
-    CWorksheetSink sink(target, formats, group < 0, path, pump);
+    for (size_t k = 0; k < plan.Written.size(); ++k) {
+      parts.Paths.push_back(CreateTempBeside(path));
+      const long dataRows = group < 0 ? 26 : std::min(kDataRowsPerSheet, records - static_cast<long>(k) * kDataRowsPerSheet);
+      writers.push_back(std::make_unique<CSheetXmlWriter>(parts.Paths.back(), group < 0 ? dataRows : dataRows + 1,
+                                                          columns, plan.Written[k] == 0, layout));
+    }
+    CWorksheetSink sink(writers, formats, group < 0, pump);
     completed = BuildSheetText(group, sink);
+    for (auto& w : writers)
+      if (!w->Finish()) throw EWorkbookError("Unable to write the workbook " + path);
   } catch (...) {
     ::unlink(temp.c_str());
     throw;
@@ -301,13 +287,16 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
   std::vector<std::pair<int, int>> carried;  // new position, old position (1-based)
   for (size_t i = 0; i < plan.From.size(); ++i)
     if (plan.From[i] >= 0) carried.emplace_back(static_cast<int>(i) + 1, plan.From[i] + 1);
+  std::vector<std::pair<int, std::string>> inserted;
+  for (size_t k = 0; k < plan.Written.size(); ++k)
+    inserted.emplace_back(static_cast<int>(plan.Written[k]) + 1, parts.Paths[k]);
+  if (!hadOld) carried.clear();
   lxw_workbook* raw = wb.release();
-  auto work = std::async(std::launch::async, [raw, &temp, &path, &carried, hadOld]() -> std::string {
+  auto work = std::async(std::launch::async, [raw, &temp, &path, &carried, &inserted]() -> std::string {
     CNumericCLocale workerLocale;
     const lxw_error e = workbook_close(raw);
     if (e != LXW_NO_ERROR) return "Unable to write the workbook " + path + ": " + lxw_strerror(e);
-    if (hadOld && !carried.empty()) return CarrySheets(temp, path, carried);
-    return {};
+    return AssembleWorkbook(temp, path, carried, inserted);
   });
   bool stopped = false;
   while (work.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {

@@ -94,19 +94,39 @@ TWorkbookParts ReadWorkbookParts(const std::string& path) {
   return parts;
 }
 
-std::string CarrySheets(const std::string& fresh, const std::string& previous,
-                        const std::vector<std::pair<int, int>>& carried) {
+std::string AssembleWorkbook(const std::string& fresh, const std::string& previous,
+                             const std::vector<std::pair<int, int>>& carried,
+                             const std::vector<std::pair<int, std::string>>& inserted) {
   std::string error;
-  ZipPtr old = Open(previous, ZIP_RDONLY, error);
-  if (!old) return "Unable to read the workbook " + previous + ": " + error;
+  ZipPtr old;  // outlives neu, whose sources may read from it
   ZipPtr neu = Open(fresh, 0, error);
   if (!neu) return "Unable to write the workbook " + previous + ": " + error;
-  std::string oldStyles, newStyles;
-  if (!ReadPart(old.get(), "xl/styles.xml", oldStyles) || !ReadPart(neu.get(), "xl/styles.xml", newStyles) ||
-      oldStyles != newStyles)
-    return "The workbook " + previous +
-           " was written with other formats and can't be updated; it is left as it was. "
-           "Delete it and load the logs again.";
+  for (const auto& [to, file] : inserted) {
+    // A new entry in place of the skeleton's: libzip drops the level set on
+    // an entry that keeps its original method.
+    const std::string name = SheetPart(to);
+    const zip_int64_t skeleton = zip_name_locate(neu.get(), name.c_str(), 0);
+    if (skeleton < 0 || zip_delete(neu.get(), static_cast<zip_uint64_t>(skeleton)) != 0)
+      return "Unable to write the workbook " + previous + ": a sheet is missing";
+    zip_source_t* s = zip_source_file(neu.get(), file.c_str(), 0, -1);
+    const zip_int64_t dst = s == nullptr ? -1 : zip_file_add(neu.get(), name.c_str(), s, 0);
+    if (dst < 0) {
+      if (s != nullptr) zip_source_free(s);
+      return "Unable to write the workbook " + previous + ": " + zip_strerror(neu.get());
+    }
+    // Sheets are big and repetitive: the fastest deflate keeps most of the gain.
+    zip_set_file_compression(neu.get(), static_cast<zip_uint64_t>(dst), ZIP_CM_DEFLATE, 1);
+  }
+  if (!carried.empty()) {
+    old = Open(previous, ZIP_RDONLY, error);
+    if (!old) return "Unable to read the workbook " + previous + ": " + error;
+    std::string oldStyles, newStyles;
+    if (!ReadPart(old.get(), "xl/styles.xml", oldStyles) || !ReadPart(neu.get(), "xl/styles.xml", newStyles) ||
+        oldStyles != newStyles)
+      return "The workbook " + previous +
+             " was written with other formats and can't be updated; it is left as it was. "
+             "Delete it and load the logs again.";
+  }
   for (const auto& [to, from] : carried) {
     const zip_int64_t src = zip_name_locate(old.get(), SheetPart(from).c_str(), 0);
     const zip_int64_t dst = zip_name_locate(neu.get(), SheetPart(to).c_str(), 0);

@@ -12,10 +12,12 @@ struct TWorkbookParts {
 // Throws EWorkbookError when path is no workbook that this program can update.
 TWorkbookParts ReadWorkbookParts(const std::string& path);
 
-// Replaces, in the new workbook fresh, the sheet parts at the first position
-// of each pair with the previous workbook's parts at the second (1-based
-// positions), without recompressing them. The two files' styles must be
-// equal, or the copied cells would point at other formats. Returns an error
-// text, empty on success.
-std::string CarrySheets(const std::string& fresh, const std::string& previous,
-                        const std::vector<std::pair<int, int>>& carried);
+// Completes the new workbook fresh: the sheet parts at the first position of
+// each carried pair are replaced by the previous workbook's parts at the
+// second (1-based positions), copied without recompressing them (the two
+// files' styles must be equal, or the copied cells would point at other
+// formats); the parts at the positions of inserted are replaced by the
+// files named there, compressed fast. Returns an error text, empty on success.
+std::string AssembleWorkbook(const std::string& fresh, const std::string& previous,
+                             const std::vector<std::pair<int, int>>& carried,
+                             const std::vector<std::pair<int, std::string>>& inserted);
