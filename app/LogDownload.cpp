@@ -150,6 +150,7 @@ TDownloadResult CLogDownload::mniDownload1Click() {
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
   result.FinalText = "Finished to download logs, elapsed time: " + ClockText(seconds);
   result.Finished = true;
+  view_.ShowStatus(0, "");
   view_.ShowStatus(1, result.FinalText);
   if (result.Failed == 0) {
     view_.ShowMessage(TMessageKind::Information, result.FinalText);

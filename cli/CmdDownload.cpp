@@ -40,7 +40,10 @@ class CTerminalDownloadView : public CDownloadView {
   ~CTerminalDownloadView() override { EndLine(); }
 
   void ShowStatus(int panel, const std::string& text) override {
-    if (text.empty()) return;
+    if (text.empty()) {
+      panels_[panel].clear();
+      return;
+    }
     if (tty_) {
       panels_[panel] = text;
       std::fprintf(stderr, "\r\033[K%s  %s", panels_[0].c_str(), panels_[1].c_str());

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, starts the bundled meter simulator on free
-# loopback ports and runs the main job against it.
+# loopback ports and runs the main job against it: connect, download every
+# group, build the workbook, and save a copy of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
-scripts/build.sh
+log=/tmp/krvo-demo-build.log
+echo "Installing what is needed and building (log: $log)..."
+if ! { scripts/setup.sh && scripts/build.sh; } >"$log" 2>&1; then
+  tail -n 30 "$log" >&2
+  echo "demo: set-up or build failed; the whole log is $log" >&2
+  exit 1
+fi
 
 . scripts/sim-lib.sh
 work=$(mktemp -d /tmp/krvo-demo-XXXXXX)
@@ -15,26 +21,24 @@ echo "$sim_line"
 krvo=build/krvo
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  # With a display: the window, its CommSet.ini pointing at the simulator.
+  # With a display: the window connects, downloads every group and shows the first.
   mkdir -p "$data"
-  printf '[ConnectPara]\nIP=127.0.0.1\nMODBUSTCPPort=%s\nFTPPort=%s\n' "$modbus" "$ftp" >"$data/CommSet.ini"
-  echo "Opening the window; press Connect. Data folder: $data"
-  KRVO_DATA_DIR="$data" build/KRVOLogViewer
+  printf '[ConnectPara]\nIP=127.0.0.1\nMODBUSTCPPort=%s\nFTPPort=%s\nFilePauseMs=100\n' "$modbus" "$ftp" \
+    >"$data/CommSet.ini"
+  echo "Opening the window: it connects, downloads all groups and shows Group 01. Data folder: $data"
+  KRVO_DATA_DIR="$data" build/KRVOLogViewer --demo
   exit 0
 fi
 
 echo; echo "== krvo info"
 $krvo info --host 127.0.0.1 --port "$modbus" --data-dir "$data"
-echo; echo "== krvo setup"
-setup=$($krvo setup --host 127.0.0.1 --port "$modbus" --data-dir "$data")
-echo "$setup"
-datalog=$(dirname "$setup")
-echo; echo "== krvo ls /DataLog/Group1"
-$krvo ls --host 127.0.0.1 --ftp-port "$ftp" /DataLog/Group1 | tee "$work/list"
-mkdir -p "$datalog/Group1"
-cut -f3 "$work/list" | while IFS= read -r name; do
-  $krvo get --host 127.0.0.1 --ftp-port "$ftp" "/DataLog/Group1/$name" "$datalog/Group1/$name"
-done
+echo; echo "== krvo download (every group, then the workbook)"
+$krvo download --host 127.0.0.1 --port "$modbus" --ftp-port "$ftp" --data-dir "$data" --pace-ms 100 \
+  | tee "$work/download"
+datalog=$(dirname "$(tail -n 1 "$work/download")")
 echo; echo "== krvo show (Group 01, newest first, first lines)"
 $krvo show "$datalog" --group 1 --sort newest | head -n 6 | cut -c1-160
-echo; echo "Data folder: $data"
+echo; echo "== krvo export -o (the workbook saved as an operator's copy)"
+saved="$work/KRVO-demo.xlsx"
+$krvo export "$datalog" -o "$saved" --data-dir "$data" 2>/dev/null | tail -n 1 >/dev/null
+echo "Saved workbook: $saved"

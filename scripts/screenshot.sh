@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the window connected to the bundled simulator, under
-# Xvfb: scripts/screenshot.sh [OUT.png] (default docs/window.png).
+# Takes a screenshot of the window connected to the bundled simulator, its
+# groups downloaded and Group 01 shown, under Xvfb:
+# scripts/screenshot.sh [OUT.png] (default docs/window.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/window.png}
@@ -16,17 +17,20 @@ printf '[ConnectPara]\nIP=127.0.0.1\nMODBUSTCPPort=%s\nFTPPort=%s\nFilePauseMs=5
   >"$work/data/CommSet.ini"
 
 KRVO_DATA_DIR="$work/data" out="$out" xvfb-run -a -s "-screen 0 1024x700x24" bash -c '
-  build/KRVOLogViewer &
+  build/KRVOLogViewer --demo &
   app=$!
   for _ in $(seq 50); do
     win=$(xdotool search --name "^KRVO Log Viewer_V1.0.1.12$" 2>/dev/null | head -n 1) && [ -n "$win" ] && break
     sleep 0.2
   done
+  # The download ends with its message box: answer it, as the operator would.
+  for _ in $(seq 100); do
+    box=$(xdotool search --onlyvisible --name "^KRVO$" 2>/dev/null | head -n 1) && [ -n "$box" ] && break
+    sleep 0.2
+  done
+  [ -n "${box:-}" ] && xdotool windowfocus --sync "$box" key Return
   sleep 1
-  # The Connect button: 8, 59, 75 x 25 in the client area.
-  xdotool mousemove --window "$win" 45 71 click 1
-  sleep 3
-  import -window root -crop 896x581+0+0 +repage "$out"
+  import -window "$win" "$out"
   kill $app
 '
 echo "screenshot: $out"

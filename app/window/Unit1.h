@@ -126,6 +126,9 @@ class TForm1 : public QMainWindow {
   void SetDisplayGroupEnabled(bool enabled);
   bool LongWorkRunning() const { return longWork_; }
 
+  // The count's label; the count and "Save As..." move right when it grows.
+  void SetLogsLabel(const QString& text);
+
   QString StatusText(int panel) const;
   void SetStatusText(int panel, const QString& text);
 
@@ -166,4 +169,5 @@ class TForm1 : public QMainWindow {
   unsigned sessionSerial_ = 0;  // counts connects, so a probe knows its session ended
   bool timerBusy_ = false;
   int designCentralHeight_ = 0;
+  int designLogsNumberX_ = 0;
 };

@@ -103,8 +103,9 @@ void TForm1::CreateControls() {
   // The pickers grow to show their whole text in this font and style; the
   // controls to their right move along by as much.
   lbl1 = Label(c, "lbl1", "Start Time: ", 8, 96, 54, 13);
-  dtp1 = Picker(c, "dtp1", true, 64, 92);
-  const int d = dtp1->width() - kPickerWidth;
+  const int d0 = std::max(0, lbl1->geometry().right() + 2 - 64);  // a wider font's caption
+  dtp1 = Picker(c, "dtp1", true, 64 + d0, 92);
+  const int d = d0 + dtp1->width() - kPickerWidth;
   dtp2 = Picker(c, "dtp2", false, 150 + d, 92);
   const int d2 = d + dtp2->width() - kPickerWidth;
   lbl4 = Label(c, "lbl4", "End Time: ", 248 + d2, 96, 51, 13);
@@ -117,6 +118,7 @@ void TForm1::CreateControls() {
   edtLogsNumber->setEnabled(false);
   btnSaveAsLogs = Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs",
                         744 + shift, 90, 75, 25);
+  designLogsNumberX_ = edtLogsNumber->x();
   btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
                         584, 118, 113, 25);
   btnEnergyBill->hide();
@@ -236,4 +238,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     Guarded([this] { tv1Click(); });
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::SetLogsLabel(const QString& text) {
+  lblLogsNumber->setText(text);
+  lblLogsNumber->adjustSize();
+  const int gap = btnSaveAsLogs->x() - edtLogsNumber->geometry().right();
+  const int x = std::max(designLogsNumberX_, lblLogsNumber->geometry().right() + 6);
+  edtLogsNumber->move(x, edtLogsNumber->y());
+  btnSaveAsLogs->move(edtLogsNumber->geometry().right() + gap, btnSaveAsLogs->y());
 }

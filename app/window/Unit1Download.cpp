@@ -82,9 +82,7 @@ class TWindowDownloadView : public CDownloadView {
   }
   void SelectFirstNode() override { f_.tv1->setCurrentItem(f_.tv1->topLevelItem(0)); }
   void BeginGroup(int group, const std::string& caption) override {
-    f_.lblLogsNumber->setText(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) +
-                              QStringLiteral(":"));
-    f_.lblLogsNumber->adjustSize();
+    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) + QStringLiteral(":"));
     f_.edtLogsNumber->setText(QStringLiteral("0"));
     f_.SetupLogColumns(group);
   }

@@ -44,9 +44,7 @@ class TWindowLoadView : public COfflineLoadView {
   }
   void BeginGroup(int group, const std::string& caption) override {
     f_.edtLogsNumber->setText(QStringLiteral("0"));
-    f_.lblLogsNumber->setText(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) +
-                              QStringLiteral(":"));
-    f_.lblLogsNumber->adjustSize();
+    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) + QStringLiteral(":"));
     f_.SetupLogColumns(group);
   }
   void ShowGroup(int, size_t records) override {
