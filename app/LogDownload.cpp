@@ -26,7 +26,9 @@ std::string NodeText(std::string name) {
   return name;
 }
 
-std::string Size(int64_t bytes) {
+}  // namespace
+
+std::string ByteSize(int64_t bytes) {
   char text[32];
   if (bytes < 1048576) {
     std::snprintf(text, sizeof text, "%.0f kB", bytes / 1024.0);
@@ -36,7 +38,12 @@ std::string Size(int64_t bytes) {
   return text;
 }
 
-}  // namespace
+void CDownloadView::GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) {
+  char caption[32];
+  std::snprintf(caption, sizeof caption, "Group %.2d: ", group + 1);
+  ShowStatus(0, caption + std::to_string(filesDone) + "/" + std::to_string(files) + " files, " + ByteSize(bytesDone) +
+                    " of " + ByteSize(bytes));
+}
 
 void CLogDownload::Pause(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -81,10 +88,7 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result) {
     view_.AddFileNode(NodeText(name));
   };
   events.Progress = [this, group](size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) {
-    char caption[32];
-    std::snprintf(caption, sizeof caption, "Group %.2d: ", group + 1);
-    view_.ShowStatus(0, caption + std::to_string(filesDone) + "/" + std::to_string(files) + " files, " +
-                            Size(bytesDone) + " of " + Size(bytes));
+    view_.GroupProgress(group, filesDone, files, bytesDone, bytes);
   };
   const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events);
   result.Files[group] = r.Fetched;

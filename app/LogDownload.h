@@ -10,6 +10,9 @@
 #include "app/Workbook.h"
 #include "retrieval/GroupFetch.h"
 
+// "12 kB" or "3.4 MB".
+std::string ByteSize(int64_t bytes);
+
 enum class TMessageKind { Information, Warning, Error };
 
 class CDownloadView {
@@ -59,6 +62,9 @@ class CDownloadView {
   virtual bool FtpOpen() = 0;
   // A fetch begins: the listing's size of the file.
   virtual void FileStarted(int32_t /*expectedSize*/) {}
+  // After each file of a group: files and bytes done of the listing's total.
+  // By default a line on panel 0.
+  virtual void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes);
 };
 
 struct TDownloadResult {

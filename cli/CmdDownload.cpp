@@ -111,6 +111,30 @@ class CTerminalDownloadView : public CDownloadView {
     }
   }
   void FileStarted(int32_t expectedSize) override { expected_ = expectedSize; }
+  // On a terminal: a bar of the group's bytes, with the rate and the time left.
+  void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) override {
+    if (!tty_) {
+      CDownloadView::GroupProgress(group, filesDone, files, bytesDone, bytes);
+      return;
+    }
+    if (filesDone <= 1 || group != group_) {
+      group_ = group;
+      groupStart_ = NowSeconds();
+    }
+    constexpr int kWidth = 24;
+    const double part = bytes > 0 ? static_cast<double>(bytesDone) / static_cast<double>(bytes) : 1.0;
+    const int filled = static_cast<int>(part * kWidth);
+    const double seconds = NowSeconds() - groupStart_;
+    const double rate = seconds > 0 ? bytesDone / seconds : 0;
+    const std::string left = rate > 0 ? ClockText(static_cast<uint32_t>((bytes - bytesDone) / rate)) : "--:--:--";
+    char text[160];
+    std::snprintf(text, sizeof text, "Group %.2d [%s%s] %zu/%zu files %s of %s, %s/s, %s left", group + 1,
+                  std::string(static_cast<size_t>(filled), '#').c_str(),
+                  std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), filesDone, files,
+                  ByteSize(bytesDone).c_str(), ByteSize(bytes).c_str(), ByteSize(static_cast<int64_t>(rate)).c_str(),
+                  left.c_str());
+    ShowStatus(0, text);
+  }
 
   void WorkBegin(int32_t maximum) { meter_line_.Begin(maximum, expected_, NowSeconds()); }
   void Work(int32_t count) { ShowStatus(1, meter_line_.Work(count, NowSeconds())); }
@@ -132,6 +156,8 @@ class CTerminalDownloadView : public CDownloadView {
   std::string panels_[3];
   int32_t expected_ = 0;
   CTransferMeter meter_line_;
+  int group_ = -1;
+  double groupStart_ = 0;
 };
 
 }  // namespace
