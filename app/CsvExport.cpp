@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/FileReplace.h"
+#include "meter/FileReplace.h"
 #include "app/LogTable.h"
 #include "meter/MeterState.h"
 

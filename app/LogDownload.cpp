@@ -6,8 +6,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/GroupFiles.h"
+#include "app/GroupKeys.h"
+#include "app/OfflineLoad.h"
 #include "app/TransferMeter.h"
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 #include "meter/DateTimeUtil.h"
 #include "meter/ZelDef.h"
 #include "retrieval/MirrorFolder.h"
@@ -61,18 +65,17 @@ TGroupFetchEvents CLogDownload::Events() {
   return e;
 }
 
-void CLogDownload::DownloadGroup(int group, TDownloadResult& result) {
+void CLogDownload::DownloadGroup(int group, TDownloadResult& result, bool onlyNew) {
   TGroupFetchEvents events = Events();
   fetcher_.EnsureSession(events);
   if (group < 0 || group >= kGroupCount) return;
-  std::string d = BaseFolder() + SafePathComponent(PanelNames.DeviceName) + "/";
-  if (PanelNames.DeviceName.empty()) d = BaseFolder();
-  d += "DataLog/";
-  ForceFolders(d);
+  const std::string dataLog = DeviceDataLogFolder(PanelNames.DeviceName);
+  ForceFolders(dataLog);
   LogRecords.Clear();
-  d += "Group" + std::to_string(group + 1) + "/";
-  ClearFolder(d);
+  const std::string d = dataLog + "Group" + std::to_string(group + 1) + "/";
+  if (!onlyNew) ClearFolder(d);
   ForceFolders(d);
+  if (onlyNew) RemoveStaleTempsIn(d);
   view_.ShowStatus(1, CGroupFetcher::RemoteFolder(group));
 
   events.FileStarted = [this](const std::string& remotePath, int32_t expected) {
@@ -82,21 +85,33 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result) {
   events.FileFailed = [this](const std::string& local, const std::string&) {
     view_.ShowStatus(2, "Get file failed: " + local);
   };
-  events.FileArrived = [this, group](const std::string& local, const std::string& name) {
-    CZELMeterObj::ReadDataLogFile(group, local);
-    view_.ShowRecords(LogRecords.Count());
-    view_.AddFileNode(NodeText(name));
-  };
+  if (!onlyNew) {
+    events.FileArrived = [this, group](const std::string& local, const std::string& name) {
+      CZELMeterObj::ReadDataLogFile(group, local);
+      view_.ShowRecords(LogRecords.Count());
+      view_.AddFileNode(NodeText(name));
+    };
+  }
   events.Progress = [this, group](size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) {
     view_.GroupProgress(group, filesDone, files, bytesDone, bytes);
   };
-  const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events);
+  const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events, onlyNew);
+  WriteGroupKeys(dataLog, group, GroupSetups[static_cast<size_t>(group)]);
   result.Files[group] = r.Fetched;
   result.Failed += r.Failed;
   if (!r.Ended) view_.ShowStatus(2, "");
+  if (onlyNew) {
+    // Every local file of the group, the meter's dropped ones included, as an offline load reads them.
+    std::vector<std::string> files;
+    FindFiles(d, ".dat", files);
+    ReadGroupRecords(dataLog, group, [this] { return view_.Pump(); });
+    view_.ShowRecords(LogRecords.Count());
+    for (const std::string& f : files) view_.AddFileNode(NodeText(f.substr(d.size())));
+    result.Kept[group] = files.size() > r.Fetched ? files.size() - r.Fetched : 0;
+  }
 }
 
-TDownloadResult CLogDownload::mniDownload1Click() {
+TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   TDownloadResult result;
   view_.EnableDownload(false);
   if (!view_.DeviceNameRead()) {
@@ -112,11 +127,30 @@ TDownloadResult CLogDownload::mniDownload1Click() {
   if (groupsInTree < static_cast<size_t>(kGroupCount)) throw std::out_of_range("Invalid index");
   fetcher_.EnsureSession(Events());
 
-  ClearFolder(DeviceDataLogFolder(PanelNames.DeviceName));
+  const std::string dataLog = DeviceDataLogFolder(PanelNames.DeviceName);
+  if (!onlyNew) ClearFolder(dataLog);
   // The names first, as the connect writes them, so that the folder opens offline.
   CZELMeterObj::SavePanelNames();
-  view_.RefreshDataLogSetup();
-  view_.UpdateWorkbook(-1);
+  if (view_.ReadSnapShotSetup()) {
+    if (onlyNew) {
+      for (int g = 0; g < kGroupCount; ++g) {
+        if (SameGroupKeys(dataLog, g, GroupSetups[static_cast<size_t>(g)])) continue;
+        const std::string aside = MoveGroupAside(dataLog, g);
+        if (!aside.empty())
+          view_.ShowError("The keys that Group " + std::to_string(g + 1) +
+                          " logs have changed: its earlier files were moved to " + aside + ".");
+        std::remove(GroupKeysPath(dataLog, g).c_str());
+      }
+    }
+    CZELMeterObj::SaveDataLogSetup();
+    view_.ShowStatus(1, "Read SnapShot Setup Successed.");
+  } else {
+    view_.ShowStatus(1, "Read SnapShot Setup failed.");
+  }
+  if (workbook) {
+    std::remove((dataLog + "template.xlsx").c_str());  // rebuilt from the group's files
+    view_.UpdateWorkbook(-1);
+  }
   const auto start = std::chrono::steady_clock::now();
   view_.ShowStatus(1, "Starting to download logs.");
 
@@ -135,7 +169,7 @@ TDownloadResult CLogDownload::mniDownload1Click() {
     if (!view_.SelectNode(node)) return result;
     view_.BeginGroup(group, view_.NodeCaption(node));
     view_.RemoveChildren(node);
-    DownloadGroup(group, result);
+    DownloadGroup(group, result, onlyNew);
     view_.EnableDownload(true);
     result.Records[group] = LogRecords.Count();
     try {
@@ -144,7 +178,7 @@ TDownloadResult CLogDownload::mniDownload1Click() {
       view_.ShowError(e.what());  // one bad time stamp must not end a long download
     }
     view_.SetLogsNumber(LogRecords.Count());
-    if (view_.UpdateWorkbook(group).Stopped) return result;
+    if (workbook && view_.UpdateWorkbook(group).Stopped) return result;
     ++node;
     ++group;
   }
@@ -152,7 +186,9 @@ TDownloadResult CLogDownload::mniDownload1Click() {
   view_.EnableDisplayGroup();
   const auto seconds = static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
-  result.FinalText = "Finished to download logs, elapsed time: " + ClockText(seconds);
+  result.FinalText = (onlyNew ? "Finished to download new files, elapsed time: "
+                               : "Finished to download logs, elapsed time: ") +
+                     ClockText(seconds);
   result.Finished = true;
   view_.ShowStatus(0, "");
   view_.ShowStatus(1, result.FinalText);

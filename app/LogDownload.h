@@ -53,8 +53,8 @@ class CDownloadView {
   // Commands: the download item's state, "Display Selected Group" enabled.
   virtual void EnableDownload(bool enabled) = 0;
   virtual void EnableDisplayGroup() = 0;
-  // Reads the setup from the meter again and saves it.
-  virtual void RefreshDataLogSetup() = 0;
+  // Reads the ten group setups from the meter again into GroupSetups.
+  virtual bool ReadSnapShotSetup() = 0;
   virtual TWorkbookUpdate UpdateWorkbook(int group) = 0;
   // The FTP session is closed (the command stops).
   virtual void CloseFtp() = 0;
@@ -69,8 +69,9 @@ class CDownloadView {
 
 struct TDownloadResult {
   bool Finished = false;  // all ten groups walked
-  size_t Files[10] = {};
+  size_t Files[10] = {};    // fetched now
   size_t Records[10] = {};
+  size_t Kept[10] = {};     // local files not fetched now (only new files)
   size_t Failed = 0;
   std::string FinalText;
 };
@@ -80,19 +81,25 @@ class CLogDownload {
   CLogDownload(TFtpClient& ftp, CDownloadView& view, int pauseMs)
       : ftp_(ftp), view_(view), pauseMs_(pauseMs), fetcher_(ftp, pauseMs) {}
 
-  // The whole command. Errors that end it (the FTP server unreachable or
+  // "Download All Group". Errors that end it (the FTP server unreachable or
   // refusing the login, an empty tree's "Invalid index", a workbook that
   // can't be written) leave by their exception; the device's earlier files
   // are deleted only once the FTP session is open.
-  TDownloadResult mniDownload1Click();
+  TDownloadResult mniDownload1Click() { return Run(false, true); }
+  // "Download New Files": only the files missing locally or of another size
+  // are fetched; every other local file stays, and each group is then read,
+  // shown and written from all its local files. A group whose keys changed
+  // since its files were written has them moved aside first.
+  TDownloadResult mniDownloadNewClick(bool workbook = true) { return Run(true, workbook); }
   // One group: reconnects when needed (its errors leave), then fetches,
   // reads and shows the group's files.
-  void DownloadGroup(int group, TDownloadResult& result);
+  void DownloadGroup(int group, TDownloadResult& result, bool onlyNew = false);
 
   // Waits ms in short slices, letting events run.
   void Pause(int ms);
 
  private:
+  TDownloadResult Run(bool onlyNew, bool workbook);
   TGroupFetchEvents Events();
 
   TFtpClient& ftp_;

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/FileReplace.h"
+#include "meter/FileReplace.h"
 #include "app/SheetText.h"
 #include "app/SheetXml.h"
 #include "app/WorkbookParts.h"

@@ -1,20 +1,20 @@
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <string>
 
+#include "app/DeviceLock.h"
 #include "app/LogDownload.h"
-#include "app/LogTable.h"
-#include "app/TransferMeter.h"
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
 #include "cli/FtpSession.h"
 #include "cli/MeterSession.h"
+#include "cli/TerminalDownloadView.h"
 #include "meter/DataFolder.h"
-#include "retrieval/FtpErrors.h"
 
 const char* const kDownloadUsage =
     "usage: krvo download --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
@@ -25,160 +25,87 @@ const char* const kDownloadUsage =
     "  Prints 'Group NN<TAB>FILES<TAB>RECORDS' per group, the final line, and the\n"
     "  workbook's path. --pace-ms: the pause after each file (1000).\n";
 
+const char* const kSyncUsage =
+    "usage: krvo sync --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
+    "                 [--pace-ms MS] [--timeout S] [--no-workbook]\n"
+    "  As download, but keeps the files fetched earlier: only files missing\n"
+    "  locally or of another size are fetched (under a temporary name until\n"
+    "  complete), every other local file stays, and each group is read from all\n"
+    "  its local files. A group whose logged keys changed has its older files\n"
+    "  moved aside to GroupN.YYYYMMDD-HHMM. Prints\n"
+    "  'Group NN<TAB>FETCHED<TAB>RECORDS<TAB>KEPT' per group, then the\n"
+    "  workbook's path (none with --no-workbook).\n";
+
 namespace {
 
-double NowSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+// Claims the device name for this meter within one fleet run: the first to
+// create the claim owns the name. Empty on success, else the error.
+std::string ClaimDeviceName(const std::string& claimDir, const std::string& device, const std::string& owner) {
+  const std::string path = WithSeparator(claimDir) + SafePathComponent(device.empty() ? "(empty)" : device);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    const std::string line = owner + "\n";
+    const bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    ::close(fd);
+    return ok ? "" : "Cannot write the claim " + path;
+  }
+  std::ifstream in(path);
+  std::string holder;
+  std::getline(in, holder);
+  if (holder == owner) return "";
+  return "The device name \"" + device + "\" of " + owner + " is already taken in this run by " +
+         (holder.empty() ? "another meter" : holder) + ".";
 }
 
-// The terminal as the download's window: a tree of the ten group nodes,
-// status texts on stderr (one updating line on a terminal, plain lines
-// otherwise), the workbook in the device's folder.
-class CTerminalDownloadView : public CDownloadView {
- public:
-  CTerminalDownloadView(CZELMeterObj& meter, TFtpClient& ftp, bool tty) : meter_(meter), ftp_(ftp), tty_(tty) {}
-  ~CTerminalDownloadView() override { EndLine(); }
-
-  void ShowStatus(int panel, const std::string& text) override {
-    if (text.empty()) {
-      panels_[panel].clear();
-      return;
-    }
-    if (tty_) {
-      panels_[panel] = text;
-      std::fprintf(stderr, "\r\033[K%s  %s", panels_[0].c_str(), panels_[1].c_str());
-      if (panel == 2 && text.rfind("Get file failed: ", 0) == 0) {
-        std::fprintf(stderr, "\n%s\n", text.c_str());
-      }
-      open_ = true;
-    } else if (panel != 2 || text.rfind("Get file failed: ", 0) == 0) {
-      std::fprintf(stderr, "%s\n", text.c_str());
-    }
+int Run(int argc, char** argv, bool sync) {
+  std::set<std::string> values = {"--host", "--port", "--ftp-port", "--data-dir", "--pace-ms", "--timeout"};
+  std::set<std::string> flags;
+  if (sync) {
+    values.insert({"--claim-dir", "--report"});
+    flags.insert("--no-workbook");
   }
-  // The final line goes to stdout; what else a box would say goes to stderr.
-  void ShowMessage(TMessageKind kind, const std::string& text) override {
-    if (kind != TMessageKind::Information) Line(text);
-  }
-  void ShowError(const std::string& text) override { Line(text); }
-  bool Pump() override { return Interrupted(); }
-  bool SessionOpen() override { return !Interrupted(); }
-  bool DeviceNameRead() override { return meter_.NamesRead(); }
-  size_t NodeCount() override { return kGroupCount; }
-  bool IsGroupNode(size_t) override { return true; }
-  std::string NodeCaption(size_t node) override {
-    char caption[32];
-    std::snprintf(caption, sizeof caption, "Group %.2d", static_cast<int>(node) + 1);
-    return caption;
-  }
-  bool SelectNode(size_t) override { return true; }
-  void RemoveChildren(size_t) override {}
-  void AddFileNode(const std::string&) override {}
-  void SelectFirstNode() override {}
-  void BeginGroup(int, const std::string&) override {}
-  void ShowRecords(size_t) override {}
-  void SetTimeRange() override {
-    TDateTime a = 0, b = 0;
-    RecordsTimeSpan(LogRecords.Items(), a, b);
-  }
-  void SetLogsNumber(size_t) override {}
-  void EnableDownload(bool) override {}
-  void EnableDisplayGroup() override {}
-  void RefreshDataLogSetup() override {
-    if (meter_.ReadSnapShotSetup()) {
-      CZELMeterObj::SaveDataLogSetup();
-      ShowStatus(1, "Read SnapShot Setup Successed.");
-    } else {
-      ShowStatus(1, "Read SnapShot Setup failed.");
-    }
-  }
-  TWorkbookUpdate UpdateWorkbook(int group) override {
-    return ::UpdateWorkbook(DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx", group,
-                            [] { return Interrupted(); });
-  }
-  void CloseFtp() override {
-    try {
-      ftp_.AbortTransfer();
-      ftp_.CloseSession();
-      ftp_.Disconnect();
-    } catch (const EFtpError&) {
-    }
-  }
-  bool FtpOpen() override {
-    try {
-      return ftp_.IsConnected();
-    } catch (const EFtpError&) {
-      return false;
-    }
-  }
-  void FileStarted(int32_t expectedSize) override { expected_ = expectedSize; }
-  // On a terminal: a bar of the group's bytes, with the rate and the time left.
-  void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) override {
-    if (!tty_) {
-      CDownloadView::GroupProgress(group, filesDone, files, bytesDone, bytes);
-      return;
-    }
-    if (filesDone <= 1 || group != group_) {
-      group_ = group;
-      groupStart_ = NowSeconds();
-    }
-    constexpr int kWidth = 24;
-    const double part = bytes > 0 ? static_cast<double>(bytesDone) / static_cast<double>(bytes) : 1.0;
-    const int filled = static_cast<int>(part * kWidth);
-    const double seconds = NowSeconds() - groupStart_;
-    const double rate = seconds > 0 ? bytesDone / seconds : 0;
-    const std::string left = rate > 0 ? ClockText(static_cast<uint32_t>((bytes - bytesDone) / rate)) : "--:--:--";
-    char text[160];
-    std::snprintf(text, sizeof text, "Group %.2d [%s%s] %zu/%zu files %s of %s, %s/s, %s left", group + 1,
-                  std::string(static_cast<size_t>(filled), '#').c_str(),
-                  std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), filesDone, files,
-                  ByteSize(bytesDone).c_str(), ByteSize(bytes).c_str(), ByteSize(static_cast<int64_t>(rate)).c_str(),
-                  left.c_str());
-    ShowStatus(0, text);
-  }
-
-  void WorkBegin(int32_t maximum) { meter_line_.Begin(maximum, expected_, NowSeconds()); }
-  void Work(int32_t count) { ShowStatus(1, meter_line_.Work(count, NowSeconds())); }
-  void EndLine() {
-    if (open_) std::fputc('\n', stderr);
-    open_ = false;
-  }
-
- private:
-  void Line(const std::string& text) {
-    EndLine();
-    std::fprintf(stderr, "%s\n", text.c_str());
-  }
-
-  CZELMeterObj& meter_;
-  TFtpClient& ftp_;
-  bool tty_;
-  bool open_ = false;
-  std::string panels_[3];
-  int32_t expected_ = 0;
-  CTransferMeter meter_line_;
-  int group_ = -1;
-  double groupStart_ = 0;
-};
-
-}  // namespace
-
-int CmdDownload(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"--host", "--port", "--ftp-port", "--data-dir", "--pace-ms", "--timeout"}, {});
+  CliArgs args(argc, argv, 2, values, flags);
   if (args.Help()) {
-    std::fputs(kDownloadUsage, stdout);
+    std::fputs(sync ? kSyncUsage : kDownloadUsage, stdout);
     return 0;
   }
   if (!args.Positional().empty()) throw UsageError{"unexpected argument " + args.Positional()[0]};
   const std::string host = args.Require("--host");
   const int port = args.Port("--port", 502);
   const int pace = static_cast<int>(args.Number("--pace-ms", 0, 600000, 1000));
+  const bool workbook = !args.Has("--no-workbook");
   TFtpClient ftp;
   ConfigureFtpClient(ftp, args);
   ApplyDataDir(args);
+  const std::string owner = host + ":" + std::to_string(port);
 
   MeterSession session(host, port);
   if (!session.Open()) return 1;
+  // The names are saved only once this run owns the device's folder.
+  session.Meter().SetSaveNames(false);
   if (!session.ReadDeviceInfo(false)) return 1;
+  const std::string device = PanelNames.DeviceName;
+  if (const auto report = args.Value("--report")) {
+    std::ofstream(*report) << "device\t" << (session.Meter().NamesRead() ? "1" : "0") << "\t" << device << "\n";
+  }
+  if (const auto claims = args.Value("--claim-dir"); claims && session.Meter().NamesRead()) {
+    const std::string error = ClaimDeviceName(*claims, device, owner);
+    if (!error.empty()) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+  }
+  CDeviceLock lock;
+  if (session.Meter().NamesRead()) {
+    std::string error;
+    const bool locked = lock.Acquire(DeviceDataLogFolder(device), owner, [&](const std::string& holder) {
+      std::fprintf(stderr, "Waiting for the folder of \"%s\": %s is writing it.\n", device.c_str(), holder.c_str());
+    }, error);
+    if (!locked) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+  }
 
   CTerminalDownloadView view(session.Meter(), ftp, isatty(STDERR_FILENO) == 1);
   ftp.OnWorkBegin = [&view](TWorkMode, int32_t maximum) { view.WorkBegin(maximum); };
@@ -186,7 +113,7 @@ int CmdDownload(int argc, char** argv) {
   CLogDownload download(ftp, view, pace);
   TDownloadResult result;
   try {
-    result = download.mniDownload1Click();
+    result = sync ? download.mniDownloadNewClick(workbook) : download.mniDownload1Click();
   } catch (const std::exception& e) {
     view.EndLine();
     std::fprintf(stderr, "%s\n", e.what());
@@ -194,11 +121,24 @@ int CmdDownload(int argc, char** argv) {
   }
   view.EndLine();
   if (!result.Finished) {
-    std::fprintf(stderr, "%s\n", Interrupted() ? "Interrupted." : "The download did not finish.");
+    if (session.Meter().NamesRead()) std::fprintf(stderr, "%s\n", Interrupted() ? "Interrupted." : "The download did not finish.");
     return 1;
   }
-  for (int g = 0; g < kGroupCount; ++g) std::printf("Group %.2d\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g]);
-  std::printf("%s\n%s\n", result.FinalText.c_str(),
-              (DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx").c_str());
+  for (int g = 0; g < kGroupCount; ++g) {
+    if (sync) {
+      std::printf("Group %.2d\t%zu\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g], result.Kept[g]);
+    } else {
+      std::printf("Group %.2d\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g]);
+    }
+  }
+  if (!sync) std::printf("%s\n", result.FinalText.c_str());
+  if (workbook) std::printf("%s\n", (DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx").c_str());
+  if (result.Failed != 0 && sync)
+    std::fprintf(stderr, "%zu %s could not be fetched.\n", result.Failed, result.Failed == 1 ? "file" : "files");
   return result.Failed == 0 ? 0 : 1;
 }
+
+}  // namespace
+
+int CmdDownload(int argc, char** argv) { return Run(argc, argv, false); }
+int CmdSync(int argc, char** argv) { return Run(argc, argv, true); }

@@ -3,8 +3,11 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 #include "app/CsvExport.h"
-#include "app/FileReplace.h"
+#include "app/DeviceLock.h"
+#include "meter/FileReplace.h"
 #include "app/LogTable.h"
 #include "app/OfflineLoad.h"
 #include "cli/CliArgs.h"
@@ -93,8 +96,18 @@ int CmdExport(int argc, char** argv) {
   }
   CTerminalLoadView view(csvDir);
   std::string folder;
+  CDeviceLock lock;
   try {
     if (!OpenOfflineFolder(AbsoluteFolder(args.Positional()[0]), folder, view)) return 1;
+    std::string error;
+    if (!lock.Acquire(folder, "krvo export (process " + std::to_string(getpid()) + ")",
+                      [&](const std::string& holder) {
+                        std::fprintf(stderr, "Waiting for %s: %s is writing it.\n", folder.c_str(), holder.c_str());
+                      },
+                      error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
     if (!LoadAllGroups(folder, view)) {
       std::fprintf(stderr, "Interrupted.\n");
       return 1;

@@ -9,6 +9,7 @@ int CmdLs(int argc, char** argv);
 int CmdGet(int argc, char** argv);
 int CmdExport(int argc, char** argv);
 int CmdDownload(int argc, char** argv);
+int CmdSync(int argc, char** argv);
 
 extern const char* const kInfoUsage;
 extern const char* const kSetupUsage;
@@ -18,3 +19,4 @@ extern const char* const kLsUsage;
 extern const char* const kGetUsage;
 extern const char* const kExportUsage;
 extern const char* const kDownloadUsage;
+extern const char* const kSyncUsage;

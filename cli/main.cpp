@@ -21,6 +21,7 @@ const char* const kUsage =
     "  ls       list a folder of the meter's FTP server\n"
     "  get      fetch one file from the meter's FTP server\n"
     "  download fetch every data log group of the meter and build the workbook\n"
+    "  sync     fetch only the meter's new and grown files, keep the rest\n"
     "  export   rebuild a device folder's workbook (and CSV files) offline\n"
     "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
 
@@ -35,6 +36,7 @@ const Command kCommands[] = {
     {"show", CmdShow, &kShowUsage}, {"keyname", CmdKeyName, &kKeyNameUsage},
     {"ls", CmdLs, &kLsUsage},       {"get", CmdGet, &kGetUsage},
     {"export", CmdExport, &kExportUsage},   {"download", CmdDownload, &kDownloadUsage},
+    {"sync", CmdSync, &kSyncUsage},
 };
 
 }  // namespace

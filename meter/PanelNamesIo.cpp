@@ -31,7 +31,7 @@ bool CZELMeterObj::ReadPanelNames() {
     for (int i = 0; i < 6; ++i)
       PanelNames.BranchName[static_cast<size_t>(6 * b + i)] = NameAt(reply, i);
   }
-  SavePanelNames();
+  if (FSaveNames) SavePanelNames();
   return true;
 }
 

@@ -88,6 +88,9 @@ class CZELMeterObj {
   // Whether the names read that ended the last ReadDeviceInfo succeeded;
   // ReadDeviceInfo itself goes on without them.
   bool NamesRead() const { return FNamesRead; }
+  // Whether a names read saves them at once (the default); a caller that must
+  // claim the device's folder first saves them itself.
+  void SetSaveNames(bool save) { FSaveNames = save; }
   CModbusProtocol& Protocol() { return *FProtocol; }
 
  private:
@@ -101,6 +104,7 @@ class CZELMeterObj {
   TModbusBuffer ReplyBuffer{};
   TDeviceInfo FDeviceInfo;
   bool FNamesRead = false;
+  bool FSaveNames = true;
   CSocketClientComm& FComm;
   CMemoLines& FMemo;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 #include "retrieval/FtpErrors.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::vector<TFtpListEntry> CGroupFetcher::ListRemoteFolder(const std::string& pa
 }
 
 TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localFolder,
-                                            const TGroupFetchEvents& events) {
+                                            const TGroupFetchEvents& events, bool onlyNew) {
   TGroupFetchResult result;
   const std::string remote = RemoteFolder(group);
   const std::vector<TFtpListEntry> listing = ListRemoteFolder(remote, events);
@@ -71,6 +72,15 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     for (const TFtpListEntry& e : listing)
       if (e.Name == n) size = e.Size;  // the last match wins
     const std::string local = localFolder + SafePathComponent(n);
+    if (onlyNew && !SafePathComponent(n).empty()) {
+      struct stat st {};
+      if (lstat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<int64_t>(st.st_size) == size) {
+        ++result.Skipped;
+        doneBytes += std::max<int64_t>(0, size);
+        if (events.Progress) events.Progress(k + 1, names.size(), doneBytes, totalBytes);
+        continue;
+      }
+    }
     try {
       if (reconnect) {
         // One failed file costs one file: the next one gets a fresh session.
@@ -88,11 +98,12 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
       ftp_.SetTransferType(TFtpTransferType::ftBinary);
       if (events.FileStarted) events.FileStarted(remote + n, static_cast<int32_t>(size));
       if (SafePathComponent(n).empty()) throw std::runtime_error("empty name");
-      ::unlink(local.c_str());
+      const std::string into = onlyNew ? CreateTempBeside(local) : local;
+      if (!onlyNew) ::unlink(local.c_str());
       bool failed = false;
       std::string error;
       try {
-        ftp_.FetchFile(n, local, true, false);
+        ftp_.FetchFile(n, into, true, false);
         if (ftp_.LastTransferAborted()) {  // the server cut the transfer
           failed = true;
           error = "Transfer aborted";
@@ -100,6 +111,11 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
       } catch (const EFtpError& e) {
         failed = true;
         error = e.what();
+      }
+      if (onlyNew && (failed || !CommitTemp(into, local))) {
+        ::unlink(into.c_str());  // nothing truncated under a real name
+        if (!failed) error = "Unable to write " + local;
+        failed = true;
       }
       if (failed) {
         Disconnect();

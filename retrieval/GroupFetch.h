@@ -30,6 +30,7 @@ struct TGroupFetchResult {
   size_t Listed = 0;
   size_t Fetched = 0;
   size_t Failed = 0;
+  size_t Skipped = 0;  // already in place (only new files asked for)
   bool Ended = false;  // an error ended the group before its last file
 };
 
@@ -47,7 +48,11 @@ class CGroupFetcher {
   std::vector<TFtpListEntry> ListRemoteFolder(const std::string& path, const TGroupFetchEvents& events);
 
   // Lists group g (0-9) and fetches its files into localFolder (which exists).
-  TGroupFetchResult FetchGroup(int group, const std::string& localFolder, const TGroupFetchEvents& events);
+  // With onlyNew, a file whose local copy has the listed size is skipped, and
+  // a fetched file lands under a temporary name and takes its own name only
+  // when complete (a failed one leaves the earlier copy as it was).
+  TGroupFetchResult FetchGroup(int group, const std::string& localFolder, const TGroupFetchEvents& events,
+                               bool onlyNew = false);
 
   static std::string RemoteFolder(int group) { return "/DataLog/Group" + std::to_string(group + 1) + "/"; }
 

@@ -81,6 +81,7 @@ void TForm1::ConnectHandlers() {
   connect(btnSaveAsLogs, &QPushButton::clicked, this, [this] { Guarded([this] { mniSave1Click(); }); });
   connect(mniSave1, &QAction::triggered, this, [this] { Guarded([this] { mniSave1Click(); }); });
   connect(mniDownload1, &QAction::triggered, this, [this] { Guarded([this] { mniDownload1Click(); }); });
+  connect(mniDownloadNew, &QAction::triggered, this, [this] { Guarded([this] { mniDownloadNewClick(); }); });
   connect(mniDisplayCurrentGroup, &QAction::triggered, this,
           [this] { Guarded([this] { mniDisplayCurrentGroupClick(); }); });
   connect(mniLoadOfflineFile, &QAction::triggered, this,
@@ -126,6 +127,7 @@ void TForm1::FormCreate() {
   FConnected = false;
   btnConnect->setText(QStringLiteral("Connect"));
   mniDownload1->setVisible(false);
+  mniDownloadNew->setVisible(false);
   LogRecords.Clear();
   SortNewestFirst = true;
   const QDateTime now = WallClockNow();
@@ -203,6 +205,7 @@ void TForm1::Connect() {
   sePort->setEnabled(false);
   btnConnect->setText(QStringLiteral("Disconnect"));
   mniDownload1->setVisible(true);
+  mniDownloadNew->setVisible(true);
   mniOpen1->setEnabled(false);
   SetDisplayGroupEnabled(false);
   mniLoadOfflineFile->setEnabled(false);
@@ -265,6 +268,7 @@ void TForm1::Disconnect() {
   sePort->setEnabled(true);
   btnConnect->setText(QStringLiteral("Connect"));
   mniDownload1->setVisible(false);
+  mniDownloadNew->setVisible(false);
   FNamesRead = false;
   // A download that is winding down enables them when it ends.
   if (!longWork_) {

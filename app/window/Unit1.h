@@ -50,7 +50,7 @@ class TForm1 : public QMainWindow {
   QStatusBar* StatusBar1;
   QLabel* StatusPanel[3];
   QMenu* pmTv1;
-  QAction *mniDownload1, *mniDisplayCurrentGroup, *mniLoadOfflineFile;
+  QAction *mniDownload1, *mniDownloadNew, *mniDisplayCurrentGroup, *mniLoadOfflineFile;
   QMenuBar* mm1;
   QMenu *mniFile1, *mniReadLog1;
   QAction *mniOpen1, *mniSave1, *mniExit1, *mniDatalog1, *mniEnergyBill1;
@@ -86,6 +86,7 @@ class TForm1 : public QMainWindow {
   void IdFTP1Disconnected();
   void mniSave1Click();
   void mniDownload1Click();
+  void mniDownloadNewClick();
   void mniLoadOfflineFileClick();
   void mniOpen1Click();
   void mniDisplayCurrentGroupClick();
@@ -138,6 +139,7 @@ class TForm1 : public QMainWindow {
 
  private:
   void CreateControls();
+  void RunDownload(bool onlyNew);
   void ConnectHandlers();
   void ConnectTableHandlers();
   int CurrentKeyCount() const;

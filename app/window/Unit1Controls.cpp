@@ -149,6 +149,8 @@ void TForm1::CreateControls() {
   pmTv1 = new QMenu(this);
   pmTv1->setObjectName(QStringLiteral("pmTv1"));
   mniDownload1 = Item(pmTv1, "mniDownload1", "Download All Group");
+  // Ours: fetch only what the meter has new, keep every earlier file.
+  mniDownloadNew = Item(pmTv1, "mniDownloadNew", "Download New Files");
   mniDisplayCurrentGroup = Item(pmTv1, "mniDisplayCurrentGroup", "Display Selected Group");
   mniDisplayCurrentGroup->setEnabled(false);
   mniLoadOfflineFile = Item(pmTv1, "mniLoadOfflineFile", "Load Offline File");

@@ -94,7 +94,7 @@ class TWindowDownloadView : public CDownloadView {
   void SetLogsNumber(size_t count) override { f_.edtLogsNumber->setText(QString::number(count)); }
   void EnableDownload(bool enabled) override { f_.SetDownloadEnabled(enabled); }
   void EnableDisplayGroup() override { f_.SetDisplayGroupEnabled(true); }
-  void RefreshDataLogSetup() override { f_.RefreshDataLogSetup(); }
+  bool ReadSnapShotSetup() override { return f_.FMeter && f_.FMeter->ReadSnapShotSetup(); }
   TWorkbookUpdate UpdateWorkbook(int group) override { return f_.UpdateWorkbook(group); }
   void CloseFtp() override { f_.FtpDisconnect(); }
   bool FtpOpen() override { return f_.IsFtpConnected(); }
@@ -106,15 +106,23 @@ class TWindowDownloadView : public CDownloadView {
 
 }  // namespace
 
-void TForm1::mniDownload1Click() {
+void TForm1::mniDownload1Click() { RunDownload(false); }
+
+void TForm1::mniDownloadNewClick() { RunDownload(true); }
+
+void TForm1::RunDownload(bool onlyNew) {
   if (longWork_) return;
-  SortNewestFirst = true;
+  if (!onlyNew) SortNewestFirst = true;
   TWindowDownloadView view(*this);
   CLogDownload download(IdFTP1, view, FFilePauseMs);
   const TLongWork guard(*this);
   FWorkbookPath = DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx";
   FDataLogFolder = DeviceDataLogFolder(PanelNames.DeviceName);
-  download.mniDownload1Click();
+  if (onlyNew) {
+    download.mniDownloadNewClick();
+  } else {
+    download.mniDownload1Click();
+  }
 }
 
 void TForm1::IdFTP1WorkBegin(TWorkMode, int32_t maximum) {
@@ -137,7 +145,8 @@ void TForm1::IdFTP1WorkEnd(TWorkMode) {
 
 TForm1::TLongWork::TLongWork(TForm1& f) : f_(f) {
   f_.longWork_ = true;
-  for (QAction* a : {f_.mniDownload1, f_.mniDisplayCurrentGroup, f_.mniLoadOfflineFile, f_.mniOpen1, f_.mniSave1})
+  for (QAction* a : {f_.mniDownload1, f_.mniDownloadNew, f_.mniDisplayCurrentGroup, f_.mniLoadOfflineFile,
+                     f_.mniOpen1, f_.mniSave1})
     a->setEnabled(false);
   f_.btnSaveAsLogs->setEnabled(false);
 }
@@ -145,6 +154,7 @@ TForm1::TLongWork::TLongWork(TForm1& f) : f_(f) {
 TForm1::TLongWork::~TLongWork() {
   f_.longWork_ = false;
   f_.mniDownload1->setEnabled(f_.wantDownload_);
+  f_.mniDownloadNew->setEnabled(f_.wantDownload_);
   f_.mniDisplayCurrentGroup->setEnabled(f_.wantDisplayGroup_);
   // Load and Open stay off while a session is open.
   f_.mniLoadOfflineFile->setEnabled(!f_.FConnected);
@@ -155,7 +165,10 @@ TForm1::TLongWork::~TLongWork() {
 
 void TForm1::SetDownloadEnabled(bool enabled) {
   wantDownload_ = enabled;
-  if (!longWork_) mniDownload1->setEnabled(enabled);
+  if (!longWork_) {
+    mniDownload1->setEnabled(enabled);
+    mniDownloadNew->setEnabled(enabled);
+  }
 }
 
 void TForm1::SetDisplayGroupEnabled(bool enabled) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/FileReplace.h"
+#include "meter/FileReplace.h"
 #include "app/SaveAsName.h"
 #include "app/Workbook.h"
 #include "app/window/FrmInfo.h"

@@ -121,9 +121,11 @@ class TestWindow : public QObject {
     QCOMPARE(f.dtp1->minimumDate(), QDate(2000, 1, 1));
     QCOMPARE(f.dtp3->minimumDate(), QDate(2000, 1, 1));
 
-    QCOMPARE(f.pmTv1->actions().size(), 3);
+    QCOMPARE(f.pmTv1->actions().size(), 4);
     QCOMPARE(f.mniDownload1->text(), QStringLiteral("Download All Group"));
     QVERIFY(!f.mniDownload1->isVisible());
+    QCOMPARE(f.mniDownloadNew->text(), QStringLiteral("Download New Files"));
+    QVERIFY(!f.mniDownloadNew->isVisible());
     QCOMPARE(f.mniDisplayCurrentGroup->text(), QStringLiteral("Display Selected Group"));
     QVERIFY(!f.mniDisplayCurrentGroup->isEnabled());
     QCOMPARE(f.mniLoadOfflineFile->text(), QStringLiteral("Load Offline File"));

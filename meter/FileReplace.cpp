@@ -1,4 +1,4 @@
-#include "app/FileReplace.h"
+#include "meter/FileReplace.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -48,21 +48,40 @@ std::string CreateTempBeside(const std::string& target) {
   return buf.data();
 }
 
-void RemoveStaleTemps(const std::string& target) {
-  const std::string folder = FolderOf(target);
-  const std::string prefix = TempPrefix(target);
+namespace {
+
+// Removes the entries of folder named prefix + PID + ... whose process is gone;
+// an empty prefix takes every name of the form ".NAME.~krvo-PID-...".
+void RemoveStale(const std::string& folder, const std::string& prefix) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return;
   std::vector<std::string> stale;
+  static const std::string kMark = ".~krvo-";
   while (const dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    size_t pidAt = 0;
+    if (!prefix.empty()) {
+      if (name.compare(0, prefix.size(), prefix) != 0) continue;
+      pidAt = prefix.size();
+    } else {
+      const size_t mark = name.find(kMark);
+      if (name.empty() || name[0] != '.' || mark == std::string::npos) continue;
+      pidAt = mark + kMark.size();
+    }
+    const long pid = std::strtol(name.c_str() + pidAt, nullptr, 10);
     if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
     stale.push_back(folder + name);
   }
   closedir(dir);
   for (const std::string& path : stale) ::unlink(path.c_str());
+}
+
+}  // namespace
+
+void RemoveStaleTemps(const std::string& target) { RemoveStale(FolderOf(target), TempPrefix(target)); }
+
+void RemoveStaleTempsIn(const std::string& folder) {
+  RemoveStale(folder.empty() || folder.back() == '/' ? folder : folder + "/", "");
 }
 
 bool CommitTemp(const std::string& temp, const std::string& target, bool noReplace) {

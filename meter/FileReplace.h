@@ -12,6 +12,8 @@ std::string CreateTempBeside(const std::string& target);
 // Removes the temporary files beside target left by processes that no
 // longer run.
 void RemoveStaleTemps(const std::string& target);
+// The same for every temporary file of ours in a folder.
+void RemoveStaleTempsIn(const std::string& folder);
 
 // Flushes temp to disk and renames it to target; with noReplace an existing
 // target is not replaced and the call fails. On failure temp is removed.
