@@ -75,7 +75,7 @@ class CTerminalDownloadView : public CDownloadView {
   void ShowRecords(size_t) override {}
   void SetTimeRange() override {
     TDateTime a = 0, b = 0;
-    RecordsTimeSpan(LogRecords.Items(), a, b);
+    RecordsTimeSpan(LogRecords, a, b);
   }
   void SetLogsNumber(size_t) override {}
   void EnableDownload(bool) override {}
