@@ -41,11 +41,12 @@ bool WriteGroupCsv(const std::string& path, int group) {
   const int keys = static_cast<int>(columns.size()) - 2;
   bool ok = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
   size_t row = 0;
-  for (const TLogRecord* r : LogRecords.Items()) {
+  for (size_t i = 0; i < LogRecords.Count(); ++i) {
     if (!ok) break;
+    const TLogRecord r = LogRecords[i];
     line = std::to_string(++row);
     line += ',';
-    const TSystemTime& s = r->Stamp;
+    const TSystemTime s = r.Stamp();
     TDateTime t = 0;
     if (RecordTime(s, t)) {
       char stamp[64];
@@ -55,7 +56,7 @@ bool WriteGroupCsv(const std::string& path, int group) {
     }
     for (int j = 0; j < keys; ++j) {
       line += ',';
-      const double v = r->Values[j];
+      const double v = r.Value(j);
       if (v == static_cast<double>(NoValue) || !std::isfinite(v)) continue;
       char buf[32];
       const auto res = std::to_chars(buf, buf + sizeof buf, v);

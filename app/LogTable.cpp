@@ -20,10 +20,10 @@ TDateTime RecordTimeOrThrow(const TSystemTime& s) {
   return EncodeDate(s.wYear, s.wMonth, s.wDay) + EncodeTime(s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
 }
 
-bool RecordsTimeSpan(const std::vector<TLogRecord*>& records, TDateTime& start, TDateTime& end) {
-  if (records.empty()) return false;
-  const TDateTime a = RecordTimeOrThrow(records.front()->Stamp);
-  const TDateTime b = RecordTimeOrThrow(records.back()->Stamp);
+bool RecordsTimeSpan(const TLogRecordList& records, TDateTime& start, TDateTime& end) {
+  if (records.Empty()) return false;
+  const TDateTime a = RecordTimeOrThrow(records[0].Stamp());
+  const TDateTime b = RecordTimeOrThrow(records[records.Count() - 1].Stamp());
   start = a < b ? a : b;
   end = a < b ? b : a;
   return true;
@@ -75,20 +75,21 @@ std::string LogCellText(const TLogRecord& record, size_t row, int column, int ke
   if (column == 0) return std::to_string(row + 1);
   if (column == 1) {
     TDateTime t = 0;
-    return RecordTime(record.Stamp, t) ? DateTimeToDisplayStr(false, t) : "Invalid Time";
+    return RecordTime(record.Stamp(), t) ? DateTimeToDisplayStr(false, t) : "Invalid Time";
   }
   const int j = column - 2;
   if (j < 0 || j >= keyCount || j >= kMaxKeys) return "";
-  const double v = record.Values[j];
+  const double v = record.Value(j);
   std::string text;
   if (v == static_cast<double>(NoValue) || !FormatGeneral(v, text)) return "--";
   return text;
 }
 
-void SortRecordsByTime(std::vector<TLogRecord*>& records, bool newestFirst) {
+void SortRecordsByTime(TLogRecordList& list, bool newestFirst) {
+  std::vector<TLogRecordList::Handle>& records = list.Items();
   struct Keyed {
     TDateTime time;
-    TLogRecord* record;
+    TLogRecordList::Handle record;
   };
   std::vector<Keyed> segment;
   auto flush = [&](size_t end) {
@@ -108,7 +109,7 @@ void SortRecordsByTime(std::vector<TLogRecord*>& records, bool newestFirst) {
   };
   for (size_t i = 0; i < records.size(); ++i) {
     TDateTime t = 0;
-    if (RecordTime(records[i]->Stamp, t)) {
+    if (RecordTime(list.View(records[i]).Stamp(), t)) {
       segment.push_back({t, records[i]});
     } else {
       flush(i);  // an invalid time stays put and bounds the segments around it

@@ -17,7 +17,7 @@ TDateTime RecordTimeOrThrow(const TSystemTime& stamp);
 // The span of the records as the pickers show it: the earlier and the later
 // of the first and the last record's times (only these two count). False for
 // no records; EConvertError when either time can't be made.
-bool RecordsTimeSpan(const std::vector<TLogRecord*>& records, TDateTime& start, TDateTime& end);
+bool RecordsTimeSpan(const TLogRecordList& records, TDateTime& start, TDateTime& end);
 
 // At most 15 significant digits, plain or scientific as a spreadsheet's
 // general format, with the user's decimal separator; false for NaN and infinities.
@@ -38,4 +38,4 @@ std::string LogCellText(const TLogRecord& record, size_t row, int column, int ke
 // Orders records by time as the table's header click does, stably; a record
 // whose time can't be made stays in place and splits the list into segments
 // sorted on their own.
-void SortRecordsByTime(std::vector<TLogRecord*>& records, bool newestFirst);
+void SortRecordsByTime(TLogRecordList& records, bool newestFirst);

@@ -68,14 +68,15 @@ bool BuildSheetText(int group, CSheetSink& sink) {
   size_t count = 0;
   // A copy of the order: events run while the sheet is written, and a sort
   // then must not move records under the loop.
-  const std::vector<TLogRecord*> records = LogRecords.Items();
-  for (const TLogRecord* r : records) {
+  const std::vector<TLogRecordList::Handle> records = LogRecords.Items();
+  const int stored = LogRecords.KeyCount();
+  for (const TLogRecordList::Handle h : records) {
+    const TLogRecord r(h, stored);
     sink.BeginRow(false);
     sink.Number(0, static_cast<double>(++count));
     // The sheet shows whole seconds, as the table does: a cell holding the
     // milliseconds would round up to the next second in a spreadsheet.
-    const TSystemTime& s = r->Stamp;
-    TSystemTime whole = s;
+    TSystemTime whole = r.Stamp();
     whole.wMilliseconds = 0;
     TDateTime t = 0;
     if (RecordTime(whole, t)) {
@@ -84,7 +85,7 @@ bool BuildSheetText(int group, CSheetSink& sink) {
       sink.Text(1, "Invalid Time");
     }
     for (int j = 0; j < keys; ++j) {
-      const double v = r->Values[j];
+      const double v = r.Value(j);
       if (v == static_cast<double>(NoValue) || !std::isfinite(v)) {
         sink.Text(2 + j, "--");
       } else {

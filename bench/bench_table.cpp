@@ -51,14 +51,14 @@ int main(int argc, char** argv) {
   for (int j = 0; j < kKeys; ++j) GroupSetups[0].keyArr[j] = static_cast<uint16_t>(1 + j);
   std::mt19937 rng(3);
   std::uniform_int_distribution<int> raw(0, 5000000);
+  LogRecords.SetKeyCount(kKeys);
   for (int i = 0; i < kRecords; ++i) {
-    TLogRecord* r = LogRecords.Add();
-    *r = TLogRecord{};
     // Days in a shuffled order, so that the sort has work to do.
     const int day = static_cast<int>(rng() % 28);
-    r->Stamp = {2026, 12, 0, static_cast<uint16_t>(1 + day), static_cast<uint16_t>(i / 3600 % 24),
-                static_cast<uint16_t>(i / 60 % 60), static_cast<uint16_t>(i % 60), 0};
-    for (int j = 0; j < kKeys; ++j) r->Values[j] = raw(rng) / 1000.0;
+    double* values =
+        LogRecords.Add({2026, 12, 0, static_cast<uint16_t>(1 + day), static_cast<uint16_t>(i / 3600 % 24),
+                        static_cast<uint16_t>(i / 60 % 60), static_cast<uint16_t>(i % 60), 0});
+    for (int j = 0; j < kKeys; ++j) values[j] = raw(rng) / 1000.0;
   }
   form.BuildGroupTree(0);
   form.SetupLogColumns(0);

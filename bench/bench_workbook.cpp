@@ -42,12 +42,13 @@ void SingleWrite(const std::string& path) {
     for (size_t c = 0; c < columns.size(); ++c)
       worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), columns[c].Caption.c_str(), nullptr);
     lxw_row_t row = 1;
-    for (const TLogRecord* r : LogRecords.Items()) {
+    for (size_t i = 0; i < LogRecords.Count(); ++i) {
+      const TLogRecord r = LogRecords[i];
       worksheet_write_number(ws, row, 0, row, centre);
       TDateTime t = 0;
-      RecordTime(r->Stamp, t);
+      RecordTime(r.Stamp(), t);
       worksheet_write_number(ws, row, 1, t, time);
-      for (int j = 0; j < kKeys; ++j) worksheet_write_number(ws, row, static_cast<lxw_col_t>(2 + j), r->Values[j], nullptr);
+      for (int j = 0; j < kKeys; ++j) worksheet_write_number(ws, row, static_cast<lxw_col_t>(2 + j), r.Value(j), nullptr);
       ++row;
     }
   }
@@ -65,12 +66,11 @@ int main() {
   }
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> raw(0, 50000);
+  LogRecords.SetKeyCount(kKeys);
   for (int i = 0; i < kRecords; ++i) {
-    TLogRecord* r = LogRecords.Add();
-    *r = TLogRecord{};
-    r->Stamp = {2026, 12, 0, static_cast<uint16_t>(1 + i / 1440), static_cast<uint16_t>(i / 60 % 24),
-                static_cast<uint16_t>(i % 60), 0, 0};
-    for (int j = 0; j < kKeys; ++j) r->Values[j] = raw(rng) / 100.0;
+    double* values = LogRecords.Add({2026, 12, 0, static_cast<uint16_t>(1 + i / 1440),
+                                     static_cast<uint16_t>(i / 60 % 24), static_cast<uint16_t>(i % 60), 0, 0});
+    for (int j = 0; j < kKeys; ++j) values[j] = raw(rng) / 100.0;
   }
 
   std::vector<double> updates, singles, ratios;

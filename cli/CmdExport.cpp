@@ -53,7 +53,7 @@ class CTerminalLoadView : public COfflineLoadView {
   }
   void SetTimeRange() override {
     TDateTime start = 0, end = 0;
-    RecordsTimeSpan(LogRecords.Items(), start, end);
+    RecordsTimeSpan(LogRecords, start, end);
   }
 
   size_t Records[kGroupCount] = {};

@@ -55,7 +55,7 @@ int CmdShow(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
-  if (sort) SortRecordsByTime(LogRecords.Items(), *sort == "newest");
+  if (sort) SortRecordsByTime(LogRecords, *sort == "newest");
 
   const std::vector<TLogColumn> columns = LogColumns(g);
   std::vector<std::string> cells;
@@ -64,7 +64,7 @@ int CmdShow(int argc, char** argv) {
   const int keys = static_cast<int>(columns.size()) - 2;
   for (size_t row = 0; row < LogRecords.Count(); ++row) {
     for (size_t c = 0; c < columns.size(); ++c)
-      cells[c] = LogCellText(*LogRecords[row], row, static_cast<int>(c), keys);
+      cells[c] = LogCellText(LogRecords[row], row, static_cast<int>(c), keys);
     PrintRow(cells);
   }
   std::fflush(stdout);

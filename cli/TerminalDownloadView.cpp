@@ -55,7 +55,7 @@ std::string CTerminalDownloadView::NodeCaption(size_t node) {
 
 void CTerminalDownloadView::SetTimeRange() {
   TDateTime a = 0, b = 0;
-  RecordsTimeSpan(LogRecords.Items(), a, b);
+  RecordsTimeSpan(LogRecords, a, b);
 }
 
 TWorkbookUpdate CTerminalDownloadView::UpdateWorkbook(int group) {

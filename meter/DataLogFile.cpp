@@ -1,11 +1,15 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 #include <vector>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <cstring>
 
 #include "meter/ZelDef.h"
@@ -42,12 +46,25 @@ __attribute__((target_clones("avx2", "default"))) void ScaleValues(const uint8_t
 
 void DecodeRecord(const uint8_t* p, int keys, const double* divisor, const int* noKeys,
                   int noKeyCount) {
-  TLogRecord* rec = LogRecords.Add();
-  ScaleValues(p, keys, divisor, rec->Values);
-  for (int k = 0; k < noKeyCount; ++k) rec->Values[noKeys[k]] = static_cast<double>(NoValue);
-  std::fill(rec->Values + keys, rec->Values + kMaxKeys, 0.0);
   const uint8_t* t = p + 4 * keys;
-  rec->Stamp = TSystemTime{static_cast<uint16_t>(t[0] + 2000), t[1], 0, t[2], t[3], t[4], t[5], 0};
+  double* values =
+      LogRecords.Add(TSystemTime{static_cast<uint16_t>(t[0] + 2000), t[1], 0, t[2], t[3], t[4], t[5], 0});
+  ScaleValues(p, keys, divisor, values);
+  for (int k = 0; k < noKeyCount; ++k) values[noKeys[k]] = static_cast<double>(NoValue);
+}
+
+[[noreturn]] void ThrowNoMemory(const std::string& path, size_t records, int keys) {
+  const double mb = static_cast<double>(records) * static_cast<double>(TLogRecordList::RecordBytes(keys)) / 1e6;
+  char need[32];
+  std::snprintf(need, sizeof need, "%.0f", mb < 1 ? 1 : mb);
+  throw EDataLogError("Not enough memory to read \"" + path + "\": its " + std::to_string(records) +
+                      " records need about " + need + " MB.");
+}
+
+double MachineMemory() {
+  struct sysinfo info {};
+  if (sysinfo(&info) != 0) return 1e300;
+  return (static_cast<double>(info.totalram) + static_cast<double>(info.totalswap)) * info.mem_unit;
 }
 
 }  // namespace
@@ -84,12 +101,27 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
   }
 
   if (total == 0) return;
+  const size_t before = LogRecords.Count();
+  const size_t perChunk = std::max<size_t>(1, kChunkBytes / recordSize);
+  std::vector<uint8_t> buf;
+  // All the memory the records take, before the first is decoded: a file too
+  // big for the memory left gives a message naming it, and the list stays as
+  // it was. (Beyond the machine's memory and swap, the allocations could
+  // succeed on credit and the kernel would end the process later.)
+  if (static_cast<double>(total) * static_cast<double>(TLogRecordList::RecordBytes(keys)) > MachineMemory())
+    ThrowNoMemory(path, total, keys);
+  try {
+    LogRecords.SetKeyCount(keys);
+    LogRecords.Reserve(total);
+    buf.resize(perChunk * recordSize);
+  } catch (const std::bad_alloc&) {
+    ThrowNoMemory(path, total, keys);
+  } catch (const std::length_error&) {
+    ThrowNoMemory(path, total, keys);
+  }
   // Whole records in chunks small enough to stay in the cache while they are
   // decoded. (A mapping would be no faster to decode, but a file cut short by
   // another program meanwhile would kill us with SIGBUS.)
-  const size_t before = LogRecords.Count();
-  const size_t perChunk = std::max<size_t>(1, kChunkBytes / recordSize);
-  std::vector<uint8_t> buf(perChunk * recordSize);
   size_t done = 0;
   while (done < total) {
     const size_t want = std::min(perChunk, total - done) * recordSize;

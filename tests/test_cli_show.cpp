@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -123,6 +124,34 @@ TEST(CliShow, ErrorsAndUsage) {
   EXPECT_EQ(names.ExitCode, 0);
   EXPECT_EQ(names.Out,
             "10\tMains-I  Ia\n2581\tVirtual total SM#10 T2 kVAh Export\n0\tNone\n-3\tNone\n");
+}
+
+TEST(CliShow, MemoryFollowsTheKeyCountAndRunningOutNamesTheFile) {
+  TempDir dir;
+  const std::string dataLog = dir.Path() + "/Meter/DataLog/";
+  fs::create_directories(dataLog + "Group1");
+  WriteAll(dataLog + "DataLogSetup.ini", "[Group0]\nKeyNum=1\nkeyArr00=10\n");
+  const std::string dat = dataLog + "Group1/a.dat";
+  WriteAll(dat, "");
+  auto showIn256MiB = [&] {
+    return RunProcess({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\" show \"$1\" --group 1", KrvoPath(),
+                       dataLog},
+                      {"LC_ALL=C", "KRVO_DEBUG=0"});
+  };
+  // A million records of one key: 10 MB of file (sparse, all zero).
+  fs::resize_file(dat, 10'000'000);
+  const ProcessResult fits = showIn256MiB();
+  ASSERT_EQ(fits.ExitCode, 0) << fits.Err;
+  EXPECT_EQ(std::count(fits.Out.begin(), fits.Out.end(), '\n'), 1'000'001);
+  const std::string last = "\n1000000\tInvalid Time\t0\n";
+  EXPECT_EQ(fits.Out.substr(fits.Out.size() - last.size()), last);
+
+  fs::resize_file(dat, 200'000'000);
+  const ProcessResult beyond = showIn256MiB();
+  EXPECT_EQ(beyond.ExitCode, 1);
+  EXPECT_EQ(beyond.Out, "");
+  EXPECT_EQ(beyond.Err.rfind("Not enough memory to read \"" + dat + "\": its 20000000 records", 0), 0u)
+      << beyond.Err;
 }
 
 TEST(CliShow, SetupFailures) {

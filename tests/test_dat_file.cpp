@@ -44,23 +44,24 @@ TEST_F(DatFile, ScalingNoValueAndTimeBytes) {
   const std::string path = WriteFile(dir.Path() + "/a.dat", bytes);
   CZELMeterObj::ReadDataLogFile(3, path);
   ASSERT_EQ(LogRecords.Count(), 1u);
-  const TLogRecord& r = *LogRecords[0];
-  EXPECT_EQ(r.Values[0], 220.0);
-  EXPECT_EQ(r.Values[1], 5.0);
-  EXPECT_EQ(r.Values[2], -2147483648.0);  // key 0: no value, whatever the file holds
-  EXPECT_EQ(r.Values[3], 456 / 10.0);
-  EXPECT_EQ(r.Values[4], 987 / 1000.0);
-  EXPECT_EQ(r.Values[5], -1.5);
-  EXPECT_EQ(r.Values[6], -2147483648.0);  // divisor 1
-  for (int j = 7; j < kMaxKeys; ++j) ASSERT_EQ(r.Values[j], 0.0);
-  EXPECT_EQ(r.Stamp.wYear, 2026);
-  EXPECT_EQ(r.Stamp.wMonth, 12);
-  EXPECT_EQ(r.Stamp.wDayOfWeek, 0);
-  EXPECT_EQ(r.Stamp.wDay, 7);
-  EXPECT_EQ(r.Stamp.wHour, 23);
-  EXPECT_EQ(r.Stamp.wMinute, 59);
-  EXPECT_EQ(r.Stamp.wSecond, 58);
-  EXPECT_EQ(r.Stamp.wMilliseconds, 0);
+  const TLogRecord r = LogRecords[0];
+  const TSystemTime stamp = r.Stamp();
+  EXPECT_EQ(r.Value(0), 220.0);
+  EXPECT_EQ(r.Value(1), 5.0);
+  EXPECT_EQ(r.Value(2), -2147483648.0);  // key 0: no value, whatever the file holds
+  EXPECT_EQ(r.Value(3), 456 / 10.0);
+  EXPECT_EQ(r.Value(4), 987 / 1000.0);
+  EXPECT_EQ(r.Value(5), -1.5);
+  EXPECT_EQ(r.Value(6), -2147483648.0);  // divisor 1
+  for (int j = 7; j < kMaxKeys; ++j) ASSERT_EQ(r.Value(j), 0.0);
+  EXPECT_EQ(stamp.wYear, 2026);
+  EXPECT_EQ(stamp.wMonth, 12);
+  EXPECT_EQ(stamp.wDayOfWeek, 0);
+  EXPECT_EQ(stamp.wDay, 7);
+  EXPECT_EQ(stamp.wHour, 23);
+  EXPECT_EQ(stamp.wMinute, 59);
+  EXPECT_EQ(stamp.wSecond, 58);
+  EXPECT_EQ(stamp.wMilliseconds, 0);
 }
 
 TEST_F(DatFile, WholeRecordsOnlyAndFilesAppendInOrder) {
@@ -78,11 +79,11 @@ TEST_F(DatFile, WholeRecordsOnlyAndFilesAppendInOrder) {
   EXPECT_EQ(LogRecords.Count(), 2u);
   CZELMeterObj::ReadDataLogFile(0, b);
   ASSERT_EQ(LogRecords.Count(), 3u);
-  EXPECT_EQ(LogRecords[0]->Values[0], 1.0);
-  EXPECT_EQ(LogRecords[1]->Values[1], 4.0);
-  EXPECT_EQ(LogRecords[1]->Stamp.wMinute, 15);
-  EXPECT_EQ(LogRecords[2]->Values[0], 5.0);
-  EXPECT_EQ(LogRecords[2]->Stamp.wYear, 2027);
+  EXPECT_EQ(LogRecords[0].Value(0), 1.0);
+  EXPECT_EQ(LogRecords[1].Value(1), 4.0);
+  EXPECT_EQ(LogRecords[1].Stamp().wMinute, 15);
+  EXPECT_EQ(LogRecords[2].Value(0), 5.0);
+  EXPECT_EQ(LogRecords[2].Stamp().wYear, 2027);
 }
 
 TEST_F(DatFile, ManyRecordsAcrossReadChunksAndArenaBlocks) {
@@ -96,10 +97,10 @@ TEST_F(DatFile, ManyRecordsAcrossReadChunksAndArenaBlocks) {
   CZELMeterObj::ReadDataLogFile(1, WriteFile(dir.Path() + "/big.dat", bytes));
   ASSERT_EQ(LogRecords.Count(), static_cast<size_t>(n));
   for (int i = 0; i < n; i += 997) {
-    ASSERT_EQ(LogRecords[static_cast<size_t>(i)]->Values[0], i / 1000.0) << i;
-    ASSERT_EQ(LogRecords[static_cast<size_t>(i)]->Stamp.wHour, i % 24) << i;
+    ASSERT_EQ(LogRecords[static_cast<size_t>(i)].Value(0), i / 1000.0) << i;
+    ASSERT_EQ(LogRecords[static_cast<size_t>(i)].Stamp().wHour, i % 24) << i;
   }
-  EXPECT_EQ(LogRecords[n - 1]->Values[0], (n - 1) / 1000.0);
+  EXPECT_EQ(LogRecords[n - 1].Value(0), (n - 1) / 1000.0);
 }
 
 TEST_F(DatFile, FailuresLeaveTheListAsItWas) {
@@ -139,4 +140,33 @@ TEST_F(DatFile, FailuresLeaveTheListAsItWas) {
   }
   EXPECT_EQ(LogRecords.Count(), 2u);
   EXPECT_THROW(CZELMeterObj::ReadDataLogFile(2, dir.Path()), std::exception);  // a folder
+}
+
+TEST_F(DatFile, MemoryFollowsTheKeyCount) {
+  SetGroup(4, {10});
+  std::vector<uint8_t> bytes;
+  const int n = 100000;
+  for (int i = 0; i < n; ++i) {
+    auto r = Record({i}, {26, 1, 1, 0, 0, 0});
+    bytes.insert(bytes.end(), r.begin(), r.end());
+  }
+  LogRecords.Release();
+  CZELMeterObj::ReadDataLogFile(4, WriteFile(dir.Path() + "/one.dat", bytes));
+  ASSERT_EQ(LogRecords.Count(), static_cast<size_t>(n));
+  // Ten bytes a record in the file; in memory its stamp, its value and its place in the order.
+  EXPECT_LT(LogRecords.CapacityBytes(), 5 * bytes.size());
+  EXPECT_EQ(LogRecords[n - 1].Value(0), (n - 1) / 1000.0);
+  for (int j = 1; j < kMaxKeys; ++j) ASSERT_EQ(LogRecords[0].Value(j), 0.0);
+
+  // A wider group read into the same list keeps what was read before.
+  GroupSetups[5].KeyNum = 3;
+  GroupSetups[5].keyArr[0] = 10;
+  CZELMeterObj::ReadDataLogFile(5, WriteFile(dir.Path() + "/three.dat", Record({1, 2, 3}, {26, 1, 2, 0, 0, 0})));
+  ASSERT_EQ(LogRecords.Count(), static_cast<size_t>(n) + 1);
+  EXPECT_EQ(LogRecords[n - 1].Value(0), (n - 1) / 1000.0);
+  EXPECT_EQ(LogRecords[n - 1].Value(1), 0.0);
+  EXPECT_EQ(LogRecords[n].Value(0), 0.001);
+  EXPECT_EQ(LogRecords[n].Value(1), -2147483648.0);
+  EXPECT_EQ(LogRecords[n].Value(2), -2147483648.0);
+  EXPECT_EQ(LogRecords[n].Stamp().wDay, 2);
 }

@@ -17,23 +17,19 @@ std::string General(double v) {
   return FormatGeneral(v, s) ? s : "<fail>";
 }
 
-TLogRecord At(int y, int mo, int d, int h, int mi, int s, double tag) {
-  TLogRecord r{};
-  r.Stamp = TSystemTime{static_cast<uint16_t>(y),
-                        static_cast<uint16_t>(mo),
-                        0,
-                        static_cast<uint16_t>(d),
-                        static_cast<uint16_t>(h),
-                        static_cast<uint16_t>(mi),
-                        static_cast<uint16_t>(s),
-                        0};
-  r.Values[0] = tag;
-  return r;
+// Appends a record of two values to list, value 0 tagging it.
+double* At(TLogRecordList& list, int y, int mo, int d, int h, int mi, int s, double tag) {
+  list.SetKeyCount(2);
+  double* values = list.Add(TSystemTime{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), 0,
+                                        static_cast<uint16_t>(d), static_cast<uint16_t>(h),
+                                        static_cast<uint16_t>(mi), static_cast<uint16_t>(s), 0});
+  values[0] = tag;
+  return values;
 }
 
-std::vector<double> Tags(const std::vector<TLogRecord*>& list) {
+std::vector<double> Tags(const TLogRecordList& list) {
   std::vector<double> out;
-  for (auto* r : list) out.push_back(r->Values[0]);
+  for (size_t i = 0; i < list.Count(); ++i) out.push_back(list[i].Value(0));
   return out;
 }
 
@@ -83,46 +79,49 @@ TEST(LogTable, ColumnsAndCellTexts) {
   GroupSetups[4].KeyNum = 200;          // never more columns than value slots
   EXPECT_EQ(LogColumns(4).size(), 66u);
 
-  TLogRecord r = At(2026, 12, 7, 23, 59, 58, 220.0);
-  r.Values[1] = -2147483648.0;
+  TLogRecordList list;
+  At(list, 2026, 12, 7, 23, 59, 58, 220.0)[1] = -2147483648.0;
+  At(list, 2026, 2, 30, 0, 0, 0, 1);
+  At(list, 2026, 2, 3, 24, 0, 0, 1);
+  const TLogRecord r = list[0], bad = list[1], badTime = list[2];
   EXPECT_EQ(LogCellText(r, 0, 0, 2), "1");
   EXPECT_EQ(LogCellText(r, 41, 0, 2), "42");
   EXPECT_EQ(LogCellText(r, 0, 1, 2), "2026-12-07 23:59:58");
   EXPECT_EQ(LogCellText(r, 0, 2, 2), "220");
   EXPECT_EQ(LogCellText(r, 0, 3, 2), "--");
   EXPECT_EQ(LogCellText(r, 0, 4, 2), "");  // beyond the row's value cells
-  TLogRecord bad = At(2026, 2, 30, 0, 0, 0, 1);
   EXPECT_EQ(LogCellText(bad, 0, 1, 0), "Invalid Time");
-  TLogRecord badTime = At(2026, 2, 3, 24, 0, 0, 1);
   EXPECT_EQ(LogCellText(badTime, 0, 1, 0), "Invalid Time");
 }
 
 TEST(LogTable, SortKeepsEqualTimesAndInvalidRecordsInPlace) {
-  std::vector<TLogRecord> store = {
-      At(2026, 1, 3, 0, 0, 0, 1),  At(2026, 1, 1, 0, 0, 0, 2), At(2026, 1, 2, 0, 0, 0, 3),
-      At(2026, 1, 1, 0, 0, 0, 4),   // equal to 2
-      At(2026, 2, 30, 0, 0, 0, 5),  // invalid: stays, splits the list
-      At(2025, 1, 1, 0, 0, 0, 6),  At(2027, 1, 1, 0, 0, 0, 7), At(2024, 6, 1, 12, 0, 0, 8)};
-  std::vector<TLogRecord*> list;
-  for (auto& r : store) list.push_back(&r);
+  TLogRecordList list;
+  At(list, 2026, 1, 3, 0, 0, 0, 1);
+  At(list, 2026, 1, 1, 0, 0, 0, 2);
+  At(list, 2026, 1, 2, 0, 0, 0, 3);
+  At(list, 2026, 1, 1, 0, 0, 0, 4);   // equal to 2
+  At(list, 2026, 2, 30, 0, 0, 0, 5);  // invalid: stays, splits the list
+  At(list, 2025, 1, 1, 0, 0, 0, 6);
+  At(list, 2027, 1, 1, 0, 0, 0, 7);
+  At(list, 2024, 6, 1, 12, 0, 0, 8);
 
   SortRecordsByTime(list, false);
   EXPECT_EQ(Tags(list), (std::vector<double>{2, 4, 3, 1, 5, 8, 6, 7}));
   SortRecordsByTime(list, true);
   EXPECT_EQ(Tags(list), (std::vector<double>{1, 3, 2, 4, 5, 7, 6, 8}));
 
-  std::vector<TLogRecord*> empty;
+  TLogRecordList empty;
   SortRecordsByTime(empty, true);
-  EXPECT_TRUE(empty.empty());
+  EXPECT_TRUE(empty.Empty());
 }
 
 TEST(LogTable, SortMatchesTheExchangeSortOnRandomLists) {
   // The header click's sort is defined by n passes of adjacent exchanges.
-  auto exchangeSort = [](std::vector<TLogRecord*> v, bool newest) {
+  auto exchangeSort = [](const TLogRecordList& list, std::vector<TLogRecordList::Handle> v, bool newest) {
     for (size_t pass = 0; pass < v.size(); ++pass)
       for (size_t i = 0; i + 1 < v.size(); ++i) {
         TDateTime a, b;
-        if (!RecordTime(v[i]->Stamp, a) || !RecordTime(v[i + 1]->Stamp, b)) continue;
+        if (!RecordTime(list.View(v[i]).Stamp(), a) || !RecordTime(list.View(v[i + 1]).Stamp(), b)) continue;
         if (newest ? b > a : b < a) std::swap(v[i], v[i + 1]);
       }
     return v;
@@ -130,18 +129,16 @@ TEST(LogTable, SortMatchesTheExchangeSortOnRandomLists) {
   unsigned seed = 7;
   auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
   for (int round = 0; round < 50; ++round) {
-    std::vector<TLogRecord> store;
+    TLogRecordList list;
     const int n = static_cast<int>(next() % 40);
     for (int i = 0; i < n; ++i)
-      store.push_back(
-          At(2026, 2, static_cast<int>(next() % 31) + 1, static_cast<int>(next() % 3), 0, 0, i));
-    std::vector<TLogRecord*> list;
-    for (auto& r : store) list.push_back(&r);
+      At(list, 2026, 2, static_cast<int>(next() % 31) + 1, static_cast<int>(next() % 3), 0, 0, i);
+    const std::vector<TLogRecordList::Handle> original = list.Items();
     for (bool newest : {false, true}) {
-      auto expected = exchangeSort(list, newest);
-      auto got = list;
-      SortRecordsByTime(got, newest);
-      ASSERT_EQ(Tags(got), Tags(expected)) << "round " << round;
+      list.Items() = original;
+      const auto expected = exchangeSort(list, original, newest);
+      SortRecordsByTime(list, newest);
+      ASSERT_EQ(list.Items(), expected) << "round " << round;
     }
   }
 }

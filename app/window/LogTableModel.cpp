@@ -26,7 +26,7 @@ QVariant TLogTableModel::data(const QModelIndex& index, int role) const {
   const auto row = static_cast<size_t>(index.row());
   if (row >= LogRecords.Count()) return {};  // the list may have changed since
   const int keys = keyCount_ ? keyCount_() : static_cast<int>(columns_.size()) - 2;
-  return QString::fromStdString(LogCellText(*LogRecords[row], row, index.column(), keys));
+  return QString::fromStdString(LogCellText(LogRecords[row], row, index.column(), keys));
 }
 
 QVariant TLogTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -54,7 +54,7 @@ int TForm1::CurrentKeyCount() const {
 void TForm1::lv1ColumnClick(int column) {
   if (column != 1) return;  // only "TimeStamp" sorts
   SortNewestFirst = !SortNewestFirst;
-  ::SortRecordsByTime(LogRecords.Items(), SortNewestFirst);
+  ::SortRecordsByTime(LogRecords, SortNewestFirst);
   SetLogRowCount(LogRecords.Count());
 }
 
@@ -70,7 +70,7 @@ void TForm1::SetTimeRangeFromRecords() {
     return;
   }
   TDateTime a = 0, b = 0;
-  RecordsTimeSpan(LogRecords.Items(), a, b);
+  RecordsTimeSpan(LogRecords, a, b);
   const QDateTime start = ToQDateTime(a), end = ToQDateTime(b);
   // Times before 2000-01-01 are shown at the pickers' earliest date.
   dtp1->setDateTime(start);

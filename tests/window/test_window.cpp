@@ -432,15 +432,14 @@ class TestWindow : public QObject {
     const uint16_t keys[4] = {1, 10, 0, 205};
     std::copy(keys, keys + 4, g.keyArr);
     LogRecords.Clear();
+    LogRecords.SetKeyCount(4);
     auto add = [](int y, int mo, int d, int h, double first) {
-      TLogRecord* r = LogRecords.Add();
-      *r = TLogRecord{};
-      r->Stamp = TSystemTime{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), 0, static_cast<uint16_t>(d),
-                             static_cast<uint16_t>(h), 0, 0, 0};
-      r->Values[0] = first;
-      r->Values[1] = 0.987;
-      r->Values[2] = -2147483648.0;
-      r->Values[3] = 1e-5;
+      double* v = LogRecords.Add(TSystemTime{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), 0,
+                                             static_cast<uint16_t>(d), static_cast<uint16_t>(h), 0, 0, 0});
+      v[0] = first;
+      v[1] = 0.987;
+      v[2] = -2147483648.0;
+      v[3] = 1e-5;
     };
     add(2026, 12, 3, 10, 230.5);
     add(2026, 12, 1, 10, 229);
@@ -534,11 +533,7 @@ class TestWindow : public QObject {
     TestForm f;
     GroupSetups = {};
     LogRecords.Clear();
-    for (int minute : {30, 50}) {
-      TLogRecord* r = LogRecords.Add();
-      *r = TLogRecord{};
-      r->Stamp = {2026, 3, 0, 29, 2, static_cast<uint16_t>(minute), 0, 0};
-    }
+    for (int minute : {30, 50}) LogRecords.Add({2026, 3, 0, 29, 2, static_cast<uint16_t>(minute), 0, 0});
     f.SetTimeRangeFromRecords();
     QCOMPARE(f.dtp1->text(), QStringLiteral("2026-03-29"));
     QCOMPARE(f.dtp2->text(), QStringLiteral("02:30:00"));
@@ -660,11 +655,10 @@ class TestWindow : public QObject {
     QVERIFY(f.UpdateWorkbook(-1).Written);
     const std::string before = ReadAll(f.FWorkbookPath);
     LogRecords.Clear();
+    LogRecords.SetKeyCount(64);
     for (int i = 0; i < 200000; ++i) {
-      TLogRecord* r = LogRecords.Add();
-      *r = TLogRecord{};
-      r->Stamp = {2026, 12, 0, 1, 0, 0, 0, 0};
-      for (int j = 0; j < 64; ++j) r->Values[j] = i + j / 100.0;
+      double* v = LogRecords.Add({2026, 12, 0, 1, 0, 0, 0, 0});
+      for (int j = 0; j < 64; ++j) v[j] = i + j / 100.0;
     }
     // Events run while the sheet is written; the first one closes the window.
     int ticks = 0;
