@@ -10,6 +10,7 @@ int CmdGet(int argc, char** argv);
 int CmdExport(int argc, char** argv);
 int CmdDownload(int argc, char** argv);
 int CmdSync(int argc, char** argv);
+int CmdFleet(int argc, char** argv);
 
 extern const char* const kInfoUsage;
 extern const char* const kSetupUsage;
@@ -20,3 +21,4 @@ extern const char* const kGetUsage;
 extern const char* const kExportUsage;
 extern const char* const kDownloadUsage;
 extern const char* const kSyncUsage;
+extern const char* const kFleetUsage;

@@ -22,6 +22,7 @@ const char* const kUsage =
     "  get      fetch one file from the meter's FTP server\n"
     "  download fetch every data log group of the meter and build the workbook\n"
     "  sync     fetch only the meter's new and grown files, keep the rest\n"
+    "  fleet    sync many meters, a few at a time, with a table of the results\n"
     "  export   rebuild a device folder's workbook (and CSV files) offline\n"
     "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
 
@@ -36,7 +37,7 @@ const Command kCommands[] = {
     {"show", CmdShow, &kShowUsage}, {"keyname", CmdKeyName, &kKeyNameUsage},
     {"ls", CmdLs, &kLsUsage},       {"get", CmdGet, &kGetUsage},
     {"export", CmdExport, &kExportUsage},   {"download", CmdDownload, &kDownloadUsage},
-    {"sync", CmdSync, &kSyncUsage},
+    {"sync", CmdSync, &kSyncUsage},         {"fleet", CmdFleet, &kFleetUsage},
 };
 
 }  // namespace

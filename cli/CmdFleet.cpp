@@ -1,0 +1,240 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/CliArgs.h"
+#include "cli/Commands.h"
+#include "cli/DataDir.h"
+#include "meter/DataFolder.h"
+
+extern char** environ;
+
+const char* const kFleetUsage =
+    "usage: krvo fleet FILE [--jobs N] [--json] [--data-dir DIR]\n"
+    "                  [--pace-ms MS] [--timeout S] [--no-workbook]\n"
+    "  Syncs every meter that FILE lists, one per line as HOST [MODBUS_PORT\n"
+    "  [FTP_PORT]] ('#' starts a comment), each in a krvo sync of its own, at\n"
+    "  most N at a time (4). Each meter's progress and errors go to\n"
+    "  DATA/logs/HOST_PORT.log. Prints one line per meter: HOST:MODBUS_PORT,\n"
+    "  device, files fetched, files kept, records, seconds, and ok or\n"
+    "  failed: REASON (TAB-separated), or with --json one JSON object per line.\n"
+    "  Exit 0 when every meter succeeded.\n";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Meter {
+  std::string Host;
+  int ModbusPort = 502;
+  int FtpPort = 21;
+  // Results.
+  pid_t Pid = -1;
+  Clock::time_point Start;
+  double Seconds = 0;
+  bool Ok = false;
+  bool HasDevice = false;
+  std::string Device;
+  long Fetched = 0, Kept = 0, Records = 0;
+  std::string Error;
+  std::string Id() const { return Host + ":" + std::to_string(ModbusPort); }
+};
+
+int ParsePort(const std::string& text, int line) {
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || v < 1 || v > 65535)
+    throw UsageError{"line " + std::to_string(line) + ": '" + text + "' is no port from 1 to 65535"};
+  return static_cast<int>(v);
+}
+
+std::vector<Meter> ReadFleet(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw UsageError{"cannot read " + path};
+  std::vector<Meter> meters;
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+    std::istringstream fields(line);
+    std::vector<std::string> f;
+    for (std::string x; fields >> x;) f.push_back(x);
+    if (f.empty()) continue;
+    if (f.size() > 3) throw UsageError{"line " + std::to_string(n) + ": HOST [MODBUS_PORT [FTP_PORT]] expected"};
+    Meter m;
+    m.Host = f[0];
+    if (f.size() > 1) m.ModbusPort = ParsePort(f[1], n);
+    if (f.size() > 2) m.FtpPort = ParsePort(f[2], n);
+    meters.push_back(m);
+  }
+  return meters;
+}
+
+std::string SelfPath() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "krvo";
+}
+
+std::string LastLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line, last;
+  while (std::getline(in, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    // A progress line drawn over itself keeps only what was drawn last.
+    if (const size_t cr = line.rfind('\r'); cr != std::string::npos) line.erase(0, cr + 1);
+    if (!line.empty()) last = line;
+  }
+  return last;
+}
+
+std::string Json(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Tsv(std::string s) {
+  for (char& c : s)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return s;
+}
+
+}  // namespace
+
+int CmdFleet(int argc, char** argv) {
+  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout"}, {"--json", "--no-workbook"});
+  if (args.Help()) {
+    std::fputs(kFleetUsage, stdout);
+    return 0;
+  }
+  if (args.Positional().size() != 1) throw UsageError{"one FILE is needed"};
+  const int jobs = static_cast<int>(args.Number("--jobs", 1, 256, 4));
+  std::vector<Meter> meters = ReadFleet(args.Positional()[0]);
+  ApplyDataDir(args);
+  const std::string base = BaseFolder();
+  const std::string logs = base + "logs/";
+  ForceFolders(logs);
+  // The run's own folder: the claims of device names, the children's reports.
+  std::string runTemplate = base + ".fleet-run-XXXXXX";
+  if (mkdtemp(runTemplate.data()) == nullptr) {
+    std::fprintf(stderr, "Cannot make a folder in %s\n", base.c_str());
+    return 1;
+  }
+  const std::string run = runTemplate + "/";
+  ForceFolders(run + "claims/");
+
+  std::vector<std::string> passOn;
+  for (const char* o : {"--pace-ms", "--timeout"})
+    if (const auto v = args.Value(o)) passOn.insert(passOn.end(), {o, *v});
+  if (args.Has("--no-workbook")) passOn.push_back("--no-workbook");
+
+  const std::string self = SelfPath();
+  std::map<pid_t, size_t> running;
+  size_t next = 0;
+  auto start = [&](size_t i) {
+    Meter& m = meters[i];
+    const std::string tag = std::to_string(i);
+    std::vector<std::string> a = {self, "sync", "--host", m.Host, "--port", std::to_string(m.ModbusPort),
+                                  "--ftp-port", std::to_string(m.FtpPort), "--data-dir", base,
+                                  "--claim-dir", run + "claims", "--report", run + tag + ".report"};
+    a.insert(a.end(), passOn.begin(), passOn.end());
+    std::vector<char*> cargv;
+    for (std::string& s : a) cargv.push_back(s.data());
+    cargv.push_back(nullptr);
+    std::string logName = SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, (run + tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, (logs + logName).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    m.Start = Clock::now();
+    if (posix_spawn(&m.Pid, self.c_str(), &fa, nullptr, cargv.data(), environ) != 0) {
+      m.Pid = -1;
+      m.Error = "cannot start krvo sync";
+    } else {
+      running[m.Pid] = i;
+    }
+    posix_spawn_file_actions_destroy(&fa);
+  };
+  auto finish = [&](size_t i, int status) {
+    Meter& m = meters[i];
+    const std::string tag = std::to_string(i);
+    m.Seconds = std::chrono::duration<double>(Clock::now() - m.Start).count();
+    std::ifstream report(run + tag + ".report");
+    std::string word, read;
+    if (report >> word >> read && word == "device" && read == "1") {
+      report.get();
+      std::getline(report, m.Device);
+      m.HasDevice = true;
+    }
+    std::ifstream out(run + tag + ".out");
+    for (std::string line; std::getline(out, line);) {
+      long fetched = 0, records = 0, kept = 0;
+      int g = 0;
+      if (std::sscanf(line.c_str(), "Group %d\t%ld\t%ld\t%ld", &g, &fetched, &records, &kept) == 4) {
+        m.Fetched += fetched;
+        m.Records += records;
+        m.Kept += kept;
+      }
+    }
+    m.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!m.Ok) {
+      m.Error = LastLine(logs + SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log");
+      if (m.Error.empty())
+        m.Error = WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status)) : "killed";
+    }
+  };
+
+  while (next < meters.size() || !running.empty()) {
+    while (next < meters.size() && static_cast<int>(running.size()) < jobs) start(next++);
+    if (running.empty()) continue;
+    int status = 0;
+    const pid_t pid = waitpid(-1, &status, 0);
+    if (pid < 0) break;
+    auto it = running.find(pid);
+    if (it == running.end()) continue;
+    finish(it->second, status);
+    running.erase(it);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(runTemplate, ec);
+
+  bool allOk = true;
+  for (const Meter& m : meters) {
+    allOk = allOk && m.Ok;
+    if (args.Has("--json")) {
+      std::printf("{\"host\": %s, \"modbus_port\": %d, \"ftp_port\": %d, \"device\": %s, \"fetched\": %ld, "
+                  "\"kept\": %ld, \"records\": %ld, \"seconds\": %.1f, \"ok\": %s, \"error\": %s}\n",
+                  Json(m.Host).c_str(), m.ModbusPort, m.FtpPort, m.HasDevice ? Json(m.Device).c_str() : "null",
+                  m.Fetched, m.Kept, m.Records, m.Seconds, m.Ok ? "true" : "false",
+                  m.Ok ? "null" : Json(m.Error).c_str());
+    } else {
+      std::printf("%s\t%s\t%ld\t%ld\t%ld\t%.1f\t%s\n", m.Id().c_str(), Tsv(m.HasDevice ? m.Device : "").c_str(),
+                  m.Fetched, m.Kept, m.Records, m.Seconds, m.Ok ? "ok" : ("failed: " + Tsv(m.Error)).c_str());
+    }
+  }
+  return allOk ? 0 : 1;
+}
