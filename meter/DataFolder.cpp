@@ -39,8 +39,13 @@ std::string BaseFolder() {
     ForceFolders(d);
     return WithSeparator(d);
   }
+  // A portable copy keeps its data beside itself, as the program does on
+  // Windows: it is one with a CommSet.ini beside the executable. An installed
+  // program in a system folder never writes there, also when run as root.
   const std::string exe = ExecutableFolder();
-  if (!exe.empty() && access(exe.c_str(), W_OK) == 0) return exe;
+  if (!exe.empty() && exe.rfind("/usr/", 0) != 0 && access((exe + "CommSet.ini").c_str(), F_OK) == 0 &&
+      access(exe.c_str(), W_OK) == 0)
+    return exe;
   std::string xdg;
   if (const char* x = std::getenv("XDG_DATA_HOME"); x != nullptr && *x == '/') {
     xdg = x;

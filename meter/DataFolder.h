@@ -4,7 +4,8 @@
 // path component inside it.
 #include <string>
 
-// $KRVO_DATA_DIR, else the executable's folder when writable, else
+// $KRVO_DATA_DIR, else the executable's folder for a portable copy (a
+// CommSet.ini beside the executable, a writable folder outside /usr), else
 // $XDG_DATA_HOME/KRVOLogViewer (made on first use). Ends with "/".
 std::string BaseFolder();
 
