@@ -734,7 +734,20 @@ class TestWindow : public QObject {
     f.mniDisplayCurrentGroup->trigger();
     QCOMPARE(f.lblLogsNumber->text(), QStringLiteral("Logs Number of Group 01:"));
     QCOMPARE(f.edtLogsNumber->text(), QStringLiteral("4"));
+    QCOMPARE(boxes_.size(), size_t{1});
     QCOMPARE(f.lv1->model()->columnCount(), 4);
+
+    // Only what is new: one more day on the meter; the rest stays as it is.
+    AppendAll(served + "/DataLog/Group1/d.dat", DatRecord({22100, 1}, {26, 12, 3, 8, 0, 0}));
+    const auto before = std::filesystem::last_write_time(mirror + "/Group1/a.dat");
+    boxes_.clear();
+    f.mniDownloadNew->trigger();
+    QCOMPARE(boxes_.size(), size_t{1});
+    QVERIFY(boxes_[0].text.startsWith(QStringLiteral("Finished to download new files, elapsed time: ")));
+    QCOMPARE(f.tv1->topLevelItem(0)->childCount(), 5);
+    QCOMPARE(std::filesystem::last_write_time(mirror + "/Group1/a.dat"), before);
+    QCOMPARE(ReadAll(mirror + "/Group1/d.dat"), ReadAll(served + "/DataLog/Group1/d.dat"));
+    QVERIFY(f.mniDownloadNew->isEnabled());
 
     // Offline: the three refusals, then the folder just downloaded.
     QTest::mouseClick(f.btnConnect, Qt::LeftButton);  // disconnect
@@ -774,7 +787,7 @@ class TestWindow : public QObject {
     QCOMPARE(f.FWorkbookPath, mirror + "/template.xlsx");
     const WorkbookDump book = DumpWorkbook(f.FWorkbookPath, 3);
     QCOMPARE(book.Cell("Panel Name!B1").Value, std::string("'Meter A'"));
-    QCOMPARE(book.Size.at("Data Log #01").first, 5);
+    QCOMPARE(book.Size.at("Data Log #01").first, 6);
     QCOMPARE(book.Sheets[2], std::string("Data Log #02"));
     f.tv1->setCurrentItem(f.tv1->topLevelItem(1));
     f.mniDisplayCurrentGroup->trigger();
