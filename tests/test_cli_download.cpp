@@ -17,14 +17,6 @@ ProcessResult Krvo(std::vector<std::string> args) {
   return RunProcess(args, {"LC_ALL=C", "KRVO_DEBUG=0"});
 }
 
-std::vector<std::string> Files(const std::string& folder) {
-  std::vector<std::string> names;
-  if (!fs::exists(folder)) return names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // A meter whose group 1 logs two keys once a minute (seven day files for
 // 9000 records) and group 6 sixty-four keys every 10 s (a first day file
 // above 2 MB); the other groups log nothing.
@@ -76,10 +68,10 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
   for (int g = 1; g <= 10; ++g) {
     const std::string remote = root + "/DataLog/Group" + std::to_string(g);
     const std::string local = mirror + "/Group" + std::to_string(g);
-    EXPECT_EQ(Files(local), Files(remote)) << g;
-    for (const std::string& f : Files(remote)) EXPECT_EQ(ReadAll(local + "/" + f), ReadAll(remote + "/" + f)) << f;
+    EXPECT_EQ(FolderNames(local), FolderNames(remote)) << g;
+    for (const std::string& f : FolderNames(remote)) EXPECT_EQ(ReadAll(local + "/" + f), ReadAll(remote + "/" + f)) << f;
   }
-  const std::vector<std::string> bigDays = Files(root + "/DataLog/Group6");
+  const std::vector<std::string> bigDays = FolderNames(root + "/DataLog/Group6");
   ASSERT_EQ(bigDays.size(), 2u);
   ASSERT_GT(fs::file_size(root + "/DataLog/Group6/" + bigDays[0]), 2048000u);
   EXPECT_EQ(ReadAll(mirror + "/DataLogSetup.ini").rfind("[PanelName]", 0), 0u);
@@ -109,13 +101,13 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
     EXPECT_NE(r.Out.find("Group 01\t7\t9000\n"), std::string::npos);
   }
   // A server that refuses the login, or none at all: the earlier mirror stays.
-  const std::vector<std::string> kept = Files(mirror + "/Group1");
+  const std::vector<std::string> kept = FolderNames(mirror + "/Group1");
   {
     SimProcess sim(MeterArgs(root, {"--ftp-refuse-login"}));
     const ProcessResult r = Download(sim, data);
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err, "");
-    EXPECT_EQ(Files(mirror + "/Group1"), kept);
+    EXPECT_EQ(FolderNames(mirror + "/Group1"), kept);
     EXPECT_TRUE(fs::exists(mirror + "/template.xlsx"));
   }
   {
@@ -124,7 +116,7 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
                                      "--ftp-port", "1", "--data-dir", data, "--timeout", "5"};
     const ProcessResult r = Krvo(args);
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(Files(mirror + "/Group1"), kept);
+    EXPECT_EQ(FolderNames(mirror + "/Group1"), kept);
   }
   // A server that stalls inside the big file: --timeout gives up on it alone.
   {
@@ -184,8 +176,8 @@ TEST(CliDownload, NamesFromTheMeterStayInsideTheDataFolder) {
   EXPECT_EQ(r.ExitCode, 0) << r.Err;
   EXPECT_NE(r.Out.find("Group 01\t3\t3\n"), std::string::npos) << r.Out;
   // Everything made lies in the data folder, the device's one folder there.
-  EXPECT_EQ(Files(dir.Path()), (std::vector<std::string>{"data", "sim"}));
-  const std::vector<std::string> devices = Files(data);
+  EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"data", "sim"}));
+  const std::vector<std::string> devices = FolderNames(data);
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].find('/'), std::string::npos);
   size_t fetched = 0;

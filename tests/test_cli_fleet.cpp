@@ -30,14 +30,6 @@ std::string Line(const SimProcess& sim) {
   return "127.0.0.1 " + std::to_string(sim.ModbusPort()) + " " + std::to_string(sim.FtpPort()) + "\n";
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  if (fs::exists(folder))
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -66,7 +58,7 @@ TEST(CliFleet, ThreeMetersOneFailingThenTwoOfOneName) {
   EXPECT_TRUE(std::regex_match(rows[2], std::regex(".*\tEast\t0\t0\t0\t.*\tfailed: Login incorrect\\.")))
       << rows[2];
   EXPECT_TRUE(fs::exists(data + "/logs/127.0.0.1_" + std::to_string(c.ModbusPort()) + ".log"));
-  EXPECT_EQ(Names(data + "/North/DataLog/Group1").size(), 2u);
+  EXPECT_EQ(FolderNames(data + "/North/DataLog/Group1").size(), 2u);
 
   // Again, as JSON: nothing new to fetch.
   const ProcessResult j = Krvo({"fleet", fleet, "--data-dir", data, "--json", "--pace-ms", "0"});
@@ -94,8 +86,8 @@ TEST(CliFleet, ThreeMetersOneFailingThenTwoOfOneName) {
                           idA + "."),
             std::string::npos)
       << trows[1];
-  EXPECT_EQ(ReadAll(data + "/North/DataLog/Group1/" + Names(dir.Path() + "/a/DataLog/Group1")[0]),
-            ReadAll(dir.Path() + "/a/DataLog/Group1/" + Names(dir.Path() + "/a/DataLog/Group1")[0]));
+  EXPECT_EQ(ReadAll(data + "/North/DataLog/Group1/" + FolderNames(dir.Path() + "/a/DataLog/Group1")[0]),
+            ReadAll(dir.Path() + "/a/DataLog/Group1/" + FolderNames(dir.Path() + "/a/DataLog/Group1")[0]));
 
   // Two fleets at once on one data folder take turns per device; both end well.
   WriteAll(fleet, Line(a) + Line(b));

@@ -15,14 +15,6 @@ ProcessResult Krvo(std::vector<std::string> args) {
   return RunProcess(args, {"LC_ALL=C", "KRVO_DEBUG=0"});
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  if (fs::exists(folder))
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // A meter whose group 1 logs two keys and group 2 one, once a minute (a day
 // file of 20 kB and 14 kB), the other groups nothing.
 std::vector<std::string> Meter(const std::string& root, const std::string& g1, const std::string& g2,
@@ -64,7 +56,7 @@ TEST(CliSync, KeepsEarlierFilesAndFetchesOnlyWhatChanged) {
   {
     SimProcess sim(Meter(root, "1:60:1,10", "2:60:1"));
     ASSERT_EQ(Krvo(Args("download", sim, data)).ExitCode, 0);
-    days = Names(remote1);
+    days = FolderNames(remote1);
     ASSERT_EQ(days.size(), 3u);  // 3000 minutes
     // Nothing changed: nothing fetched, every file kept.
     const ProcessResult r = Krvo(Args("sync", sim, data));
@@ -96,14 +88,14 @@ TEST(CliSync, KeepsEarlierFilesAndFetchesOnlyWhatChanged) {
     const ProcessResult r = Krvo(args);
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     std::string aside;
-    for (const std::string& n : Names(data + "/Panel A/DataLog"))
+    for (const std::string& n : FolderNames(data + "/Panel A/DataLog"))
       if (n.rfind("Group1.", 0) == 0 && n != "Group1.keys") aside = n;
     ASSERT_FALSE(aside.empty());
     EXPECT_NE(r.Err.find("moved to " + aside), std::string::npos) << r.Err;
-    EXPECT_EQ(Names(data + "/Panel A/DataLog/" + aside).size(), 4u);
-    EXPECT_EQ(Names(local1), Names(dir.Path() + "/meter2/DataLog/Group1"));
+    EXPECT_EQ(FolderNames(data + "/Panel A/DataLog/" + aside).size(), 4u);
+    EXPECT_EQ(FolderNames(local1), FolderNames(dir.Path() + "/meter2/DataLog/Group1"));
     EXPECT_EQ(GroupLine(r.Out, 1)[1], 3000);
-    for (const std::string& n : Names(data + "/Panel A/DataLog"))  // group 2's interval alone changed
+    for (const std::string& n : FolderNames(data + "/Panel A/DataLog"))  // group 2's interval alone changed
       EXPECT_NE(n.rfind("Group2.", 0) == 0 && n != "Group2.keys", true) << n;
     EXPECT_EQ(r.Out.find("template.xlsx"), std::string::npos);
   }
@@ -117,12 +109,12 @@ TEST(CliSync, AKilledSyncLeavesNoPartOfAFileUnderItsName) {
   {
     SimProcess sim(Meter(root, "1:60:1,10", "2:60:1"));
     ASSERT_EQ(Krvo(Args("sync", sim, data)).ExitCode, 0);
-    days = Names(root + "/DataLog/Group1");
+    days = FolderNames(root + "/DataLog/Group1");
   }
   const std::string before = ReadAll(local1 + "/" + days[2]);
   auto temps = [&] {
     size_t n = 0;
-    for (const std::string& f : Names(local1)) n += f.find(".~krvo-") != std::string::npos;
+    for (const std::string& f : FolderNames(local1)) n += f.find(".~krvo-") != std::string::npos;
     return n;
   };
   {

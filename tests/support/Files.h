@@ -1,7 +1,9 @@
 #pragma once
 // Whole-file reads and writes for the tests.
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -33,4 +35,13 @@ inline std::vector<uint8_t> DatRecord(const std::vector<int32_t>& raw, std::arra
 inline void AppendAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::app)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The names in a folder, sorted; none when it is not there.
+inline std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  if (std::filesystem::exists(folder))
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
