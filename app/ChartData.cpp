@@ -79,42 +79,38 @@ void Decimate(const double* times, const double* values, size_t n, double x0, do
     }
   }
 
-  // The column being gathered: its first, lowest, highest and last values.
+  // Columns are found by a binary search for their last record, so that the
+  // scan of a column's values is a tight loop over one array.
   const double scale = x1 > x0 ? buckets / (x1 - x0) : 0.0;
-  long column = -1;
-  size_t first = 0, low = 0, high = 0, last = 0;
-  bool any = false, gapAfterLast = false;
-  auto flush = [&] {
-    if (!any) return;
-    size_t picks[4] = {first, low, high, last};
-    std::sort(picks, picks + 4);
-    for (size_t k = 0; k < 4; ++k)
-      if (k == 0 || picks[k] != picks[k - 1]) emit(picks[k]);
+  auto column = [&](double t) { return std::min<long>(buckets - 1, static_cast<long>((t - x0) * scale)); };
+  for (size_t i = lo; i < hi;) {
+    const long c = column(times[i]);
+    const size_t end = static_cast<size_t>(
+        std::partition_point(times + i, times + hi, [&](double t) { return column(t) <= c; }) - times);
+    // Its lowest and highest values, drawn in time order.
+    size_t first = end, low = 0, high = 0;
+    double lowV = 0, highV = 0;
+    bool gapAfterLast = false;
+    for (; i < end; ++i) {
+      const double v = values[i];
+      if (std::isnan(v)) {
+        // Before the column's first value it parts this column from the last
+        // point drawn; after it, from the next column.
+        (first == end ? gapPending : gapAfterLast) = true;
+      } else if (first == end) {
+        first = low = high = i;
+        lowV = highV = v;
+      } else {
+        if (v < lowV) lowV = v, low = i;
+        if (v > highV) highV = v, high = i;
+        gapAfterLast = false;
+      }
+    }
+    if (first == end) continue;
+    emit(std::min(low, high));
+    if (low != high) emit(std::max(low, high));
     gapPending = gapAfterLast;
-  };
-  for (size_t i = lo; i < hi; ++i) {
-    const long c = std::min<long>(buckets - 1, static_cast<long>((times[i] - x0) * scale));
-    if (c != column) {
-      flush();
-      column = c;
-      any = gapAfterLast = false;
-    }
-    const double v = values[i];
-    if (std::isnan(v)) {
-      // Before the column's first value it parts this column from the last
-      // point drawn; after it, from the next column.
-      (any ? gapAfterLast : gapPending) = true;
-    } else if (!any) {
-      first = low = high = last = i;
-      any = true;
-    } else {
-      if (v < values[low]) low = i;
-      if (v > values[high]) high = i;
-      last = i;
-      gapAfterLast = false;
-    }
   }
-  flush();
   if (hi < n && !std::isnan(values[hi])) emit(hi);
 }
 

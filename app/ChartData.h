@@ -42,9 +42,8 @@ struct TChartPoints {
 };
 
 // The points that draw values (NaN: a gap) over ascending times within
-// [x0, x1] on buckets pixel columns: for each column its first, lowest,
-// highest and last value in time order, so that a spike of one record shows
-// at every zoom. The nearest record beyond each end is added so that lines
+// [x0, x1] on buckets pixel columns: for each column its lowest and highest
+// value in time order, so that a spike of one record shows at every zoom. The nearest record beyond each end is added so that lines
 // reach the edges. A gap between two columns' values breaks the line; one
 // inside a column, narrower than a pixel, does not.
 void Decimate(const double* times, const double* values, size_t n, double x0, double x1, int buckets,

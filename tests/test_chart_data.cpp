@@ -48,7 +48,7 @@ TEST(ChartData, SpikeOfOneRecordSurvivesEveryBucketSize) {
   for (int buckets : {1, 2, 3, 7, 64, 999, 1000, 4096, n, 3 * n}) {
     const TChartPoints p = DecimateAll(d, buckets);
     EXPECT_EQ(*std::max_element(p.Y.begin(), p.Y.end()), 500.0) << buckets;
-    EXPECT_LE(p.X.size(), size_t(4 * buckets + 2)) << buckets;
+    EXPECT_LE(p.X.size(), size_t(2 * buckets + 2)) << buckets;
     EXPECT_TRUE(std::is_sorted(p.X.begin(), p.X.end())) << buckets;
   }
   // A narrow view keeps the records just beyond its ends, so lines reach them.

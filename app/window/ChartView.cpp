@@ -17,7 +17,9 @@ constexpr double kPanStep = 0.1;  // of the visible span
 
 TChartView::TChartView(QChart* chart, TChartWindow& window) : QChartView(chart, &window), window_(window) {
   setObjectName(QStringLiteral("chartView"));
-  setRenderHint(QPainter::Antialiasing);
+  // No antialiasing on screen: hairlines of thousands of points paint at
+  // the frame rate; saved images are drawn antialiased.
+  setRenderHint(QPainter::Antialiasing, false);
   setMouseTracking(true);
   viewport()->setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);

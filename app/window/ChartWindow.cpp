@@ -170,8 +170,9 @@ void TChartWindow::BuildSeriesLines() {
 QLineSeries* TChartWindow::NewLine(TSeries& s, bool inLegend) {
   auto* line = new QLineSeries;
   line->setName(s.Caption);
-  QPen pen(s.Color);
-  pen.setWidthF(1.5);
+  // A cosmetic hairline: thousands of points a series draw without the cost of stroking joins.
+  QPen pen(s.Color, 1);
+  pen.setCosmetic(true);
   line->setPen(pen);
   line->setColor(s.Color);
   line->setMarkerSize(5);
@@ -256,8 +257,13 @@ void TChartWindow::Redraw() {
     const int a = AxisOf(s);
     used[a] = true;
     titles[a] << s.Caption;
-    DrawSeries(s, width, low[a], high[a]);
+    SplitRuns(s, width, low[a], high[a]);
   }
+  // Qt Charts maps a line's points anew on every change of an axis: emptied
+  // first and filled last, each line is mapped once a frame.
+  for (TSeries& s : series_)
+    for (QLineSeries* line : s.Lines)
+      if (line->count() > 0) line->clear();
   for (int a = 0; a < 2; ++a) {
     QValueAxis* axis = valueAxis_[a];
     axis->setVisible(a == 0 || used[a]);
@@ -271,40 +277,40 @@ void TChartWindow::Redraw() {
     axis->setRange(low[a] - pad, high[a] + pad);
   }
   UpdateTimeAxis(width);
+  for (TSeries& s : series_) {
+    if (s.Data < 0) continue;
+    for (size_t k = 0; k < s.Runs.size(); ++k) {
+      QLineSeries* line = k < s.Lines.size() ? s.Lines[k] : NewLine(s, false);
+      const bool dot = s.Runs[k].size() == 1;  // a value between two gaps
+      if (line->pointsVisible() != dot) line->setPointsVisible(dot);
+      line->replace(s.Runs[k]);
+    }
+  }
   drawing_ = false;
   // The tracker stays under the mouse and shows what is there now.
   if (tracking_) TrackAt(trackX_);
 }
 
-void TChartWindow::DrawSeries(TSeries& s, int buckets, double& low, double& high) {
+void TChartWindow::SplitRuns(TSeries& s, int buckets, double& low, double& high) {
   const auto row = static_cast<size_t>(s.Data);
   Decimate(data_.Times().data(), data_.Values(row).data(), data_.Count(), x0_, x1_, buckets, points_);
   // Qt Charts draws no gaps: one line per run between breaks, under one legend entry.
-  size_t used = 0;
-  QList<QPointF> run;
-  auto flush = [&] {
-    if (run.isEmpty()) return;
-    QLineSeries* line = used < s.Lines.size() ? s.Lines[used] : NewLine(s, false);
-    ++used;
-    line->setPointsVisible(run.size() == 1);  // a value between two gaps is a dot
-    line->replace(run);
-    run.clear();
-  };
+  s.Runs.clear();
+  bool open = false;
   for (size_t i = 0; i < points_.X.size(); ++i) {
     const double x = points_.X[i], y = points_.Y[i];
     if (std::isnan(y)) {
-      flush();
+      open = false;
       continue;
     }
-    run.append(QPointF(x, y));
+    if (!open) s.Runs.emplace_back();
+    open = true;
+    s.Runs.back().append(QPointF(x, y));
     if (x >= x0_ && x <= x1_) {
       low = std::min(low, y);
       high = std::max(high, y);
     }
   }
-  flush();
-  for (size_t k = std::max<size_t>(used, 1); k < s.Lines.size(); ++k) s.Lines[k]->clear();
-  if (used == 0 && !s.Lines.empty()) s.Lines[0]->clear();
 }
 
 void TChartWindow::UpdateTimeAxis(int width) {
@@ -322,10 +328,10 @@ void TChartWindow::UpdateTimeAxis(int width) {
 }
 
 void TChartWindow::PlotAreaChanged() {
-  // A wider plot takes more columns; a height change alone needs no new points.
-  if (!drawing_ && static_cast<int>(chart_->plotArea().width()) != drawnBuckets_ &&
-      chart_->plotArea().width() >= 64)
-    Redraw();
+  // A height change, or the few pixels that new axis labels take or give,
+  // need no new points: a few points a pixel column stay a few.
+  const int width = static_cast<int>(chart_->plotArea().width());
+  if (!drawing_ && width >= 64 && std::abs(width - drawnBuckets_) > drawnBuckets_ / 8) Redraw();
 }
 
 void TChartWindow::TrackAt(qreal chartX) {

@@ -4,6 +4,8 @@
 // the few points a pixel column needs (Decimate), recomputed whenever the
 // visible span changes, so a million records pan and zoom freely.
 #include <QColor>
+#include <QList>
+#include <QPointF>
 #include <QSize>
 #include <QStringList>
 #include <QWidget>
@@ -91,11 +93,12 @@ class TChartWindow : public QWidget {
     int Data = -1;  // its row in data_, -1 when the group does not log it
     double Magnitude = 0;
     std::vector<QLineSeries*> Lines;  // Lines[0] carries the legend entry
+    std::vector<QList<QPointF>> Runs;  // the points of each line, between gaps
   };
 
   void BuildSeriesLines();
   int AxisOf(const TSeries& s) const;
-  void DrawSeries(TSeries& s, int buckets, double& low, double& high);
+  void SplitRuns(TSeries& s, int buckets, double& low, double& high);
   QLineSeries* NewLine(TSeries& s, bool inLegend);
   void UpdateTimeAxis(int width);
   void ShowMenu(const QPoint& globalPos);
