@@ -98,6 +98,7 @@ void TForm1::ConnectHandlers() {
   });
 
   ConnectTableHandlers();
+  ConnectChartHandlers();
 
   IdFTP1.OnStatus = [this](TFtpStatus kind, const std::string& text) { IdFTP1Status(kind, text); };
   IdFTP1.OnDisconnected = [this] { IdFTP1Disconnected(); };

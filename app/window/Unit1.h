@@ -2,6 +2,7 @@
 // The main window: the operator's session with one meter.
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ class QStatusBar;
 class QTableView;
 class QTimer;
 class QTreeWidget;
+class TChartWindow;
 class TLogTableModel;
 
 // Whether the next sort by time stamp orders newest first (flipped by each sort).
@@ -41,6 +43,7 @@ class TForm1 : public QMainWindow {
   QLineEdit *edtIP, *edtLogsNumber;
   QSpinBox* sePort;
   QPushButton *btnConnect, *btnSaveAsLogs, *btnEnergyBill;
+  QPushButton* btnPlot;  // ours: the chart window
   QPlainTextEdit* mmoDevInfo;
   QDateTimeEdit *dtp1, *dtp2, *dtp3, *dtp4;
   QTreeWidget* tv1;
@@ -50,6 +53,8 @@ class TForm1 : public QMainWindow {
   QStatusBar* StatusBar1;
   QLabel* StatusPanel[3];
   QMenu* pmTv1;
+  QMenu* pmLv1;  // ours: on the table's cells and column headers
+  QAction *mniPlotColumn, *mniPlotSelected;
   QAction *mniDownload1, *mniDownloadNew, *mniDisplayCurrentGroup, *mniLoadOfflineFile;
   QMenuBar* mm1;
   QMenu *mniFile1, *mniReadLog1;
@@ -122,6 +127,13 @@ class TForm1 : public QMainWindow {
   // The group of the selected tree node (the node or its parent), -1 without one.
   int CurrentGroup() const;
 
+  // The chart window (ours). The selected columns are those of the cells
+  // clicked to select rows (Ctrl+click adds one, Shift+click a range).
+  std::vector<int> SelectedValueColumns() const;
+  // Opens the chart window, or adds to it, with these table columns.
+  void PlotColumns(const std::vector<int>& columns);
+  TChartWindow* ChartWindow() const;
+
   // The commands' states; during long work they stay off and take effect after it.
   void SetDownloadEnabled(bool enabled);
   void SetDisplayGroupEnabled(bool enabled);
@@ -133,6 +145,10 @@ class TForm1 : public QMainWindow {
   QString StatusText(int panel) const;
   void SetStatusText(int panel, const QString& text);
 
+ signals:
+  // The table shows other columns (a group's, being loaded) or other rows.
+  void LogTableChanged(bool newColumns);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -142,6 +158,9 @@ class TForm1 : public QMainWindow {
   void RunDownload(bool onlyNew);
   void ConnectHandlers();
   void ConnectTableHandlers();
+  void ConnectChartHandlers();
+  void PickColumn(int column, Qt::KeyboardModifiers modifiers);
+  void ShowPlotMenu(int column, const QPoint& globalPos);
   int CurrentKeyCount() const;
   void FormCreate();
   void Connect();
@@ -172,4 +191,7 @@ class TForm1 : public QMainWindow {
   bool timerBusy_ = false;
   int designCentralHeight_ = 0;
   int designLogsNumberX_ = 0;
+  QPointer<TChartWindow> FChart;
+  std::vector<int> pickedColumns_;
+  int pickAnchor_ = -1;
 };

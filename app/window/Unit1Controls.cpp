@@ -119,6 +119,9 @@ void TForm1::CreateControls() {
   btnSaveAsLogs = Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs",
                         744 + shift, 90, 75, 25);
   designLogsNumberX_ = edtLogsNumber->x();
+  btnPlot = Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->geometry().right() + 7, 90,
+                  60, 25);
+  btnPlot->setToolTip(QStringLiteral("Plot the selected columns of the table in a chart"));
   btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
                         584, 118, 113, 25);
   btnEnergyBill->hide();
@@ -206,6 +209,7 @@ void TForm1::CreateControls() {
   c->installEventFilter(this);
   edtIP->installEventFilter(this);
   tv1->viewport()->installEventFilter(this);
+  lv1->viewport()->installEventFilter(this);
 }
 
 void TForm1::LayOutAnchored() {
@@ -238,6 +242,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (QTreeWidgetItem* node = tv1->itemAt(mouse->position().toPoint())) tv1->setCurrentItem(node);
     Guarded([this] { tv1Click(); });
+  } else if (watched == lv1->viewport() && event->type() == QEvent::MouseButtonPress) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::LeftButton) PickColumn(lv1->columnAt(mouse->position().toPoint().x()), mouse->modifiers());
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -246,7 +253,9 @@ void TForm1::SetLogsLabel(const QString& text) {
   lblLogsNumber->setText(text);
   lblLogsNumber->adjustSize();
   const int gap = btnSaveAsLogs->x() - edtLogsNumber->geometry().right();
+  const int plotGap = btnPlot->x() - btnSaveAsLogs->geometry().right();
   const int x = std::max(designLogsNumberX_, lblLogsNumber->geometry().right() + 6);
   edtLogsNumber->move(x, edtLogsNumber->y());
   btnSaveAsLogs->move(edtLogsNumber->geometry().right() + gap, btnSaveAsLogs->y());
+  btnPlot->move(btnSaveAsLogs->geometry().right() + plotGap, btnPlot->y());
 }

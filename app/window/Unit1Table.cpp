@@ -38,11 +38,15 @@ void TForm1::SetupLogColumns(int group) {
   const auto& columns = lv1Model->Columns();
   for (size_t i = 0; i < columns.size(); ++i) lv1->setColumnWidth(static_cast<int>(i), columns[i].Width);
   edtLogsNumber->setText(QStringLiteral("0"));
+  pickedColumns_.clear();
+  pickAnchor_ = -1;
+  emit LogTableChanged(true);
 }
 
 void TForm1::SetLogRowCount(size_t rows) {
   lv1Model->SetRowCount(static_cast<int>(rows));
   edtLogsNumber->setText(QString::number(rows));
+  emit LogTableChanged(false);
 }
 
 int TForm1::CurrentKeyCount() const {
