@@ -129,6 +129,8 @@ int CmdGet(int argc, char** argv) {
   // Fetch beside the target and rename on success: a failed fetch leaves an
   // existing file as it was.
   const std::string local = args.Positional()[1];
+  TFtpClient client;
+  ConfigureFtpClient(client, args);  // its usage errors come before any file is made
   std::string temp = local + ".krvo-XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) {
@@ -141,8 +143,6 @@ int CmdGet(int argc, char** argv) {
                           : (0666 & ~CurrentUmask());
   fchmod(fd, mode);
   close(fd);
-  TFtpClient client;
-  ConfigureFtpClient(client, args);
   const int rc = RunFtp(client, [&] {
     if (!folder.empty()) client.ChangeFolder(folder);
     client.SetTransferType(TFtpTransferType::ftBinary);

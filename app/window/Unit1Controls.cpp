@@ -119,8 +119,8 @@ void TForm1::CreateControls() {
   btnSaveAsLogs = Place(new QPushButton(QStringLiteral("Save As..."), c), "btnSaveAsLogs",
                         744 + shift, 90, 75, 25);
   designLogsNumberX_ = edtLogsNumber->x();
-  btnPlot = Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->geometry().right() + 7, 90,
-                  60, 25);
+  // Under "Save As...", where the window has room whatever the pickers' width.
+  btnPlot = Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->x(), 117, 75, 24);
   btnPlot->setToolTip(QStringLiteral("Plot the selected columns of the table in a chart"));
   btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
                         584, 118, 113, 25);
@@ -253,9 +253,8 @@ void TForm1::SetLogsLabel(const QString& text) {
   lblLogsNumber->setText(text);
   lblLogsNumber->adjustSize();
   const int gap = btnSaveAsLogs->x() - edtLogsNumber->geometry().right();
-  const int plotGap = btnPlot->x() - btnSaveAsLogs->geometry().right();
   const int x = std::max(designLogsNumberX_, lblLogsNumber->geometry().right() + 6);
   edtLogsNumber->move(x, edtLogsNumber->y());
   btnSaveAsLogs->move(edtLogsNumber->geometry().right() + gap, btnSaveAsLogs->y());
-  btnPlot->move(btnSaveAsLogs->geometry().right() + plotGap, btnPlot->y());
+  btnPlot->move(btnSaveAsLogs->x(), btnPlot->y());
 }
