@@ -38,12 +38,35 @@ void TChartData::Build(const TLogRecordList& records, const std::vector<int>& co
       const double x = records[o.second].Value(columns[s]);
       v.push_back(x == noValue || !std::isfinite(x) ? kNaN : x);
     }
+    blocks_.push_back(SummarizeBlocks(v.data(), v.size()));
   }
+}
+
+std::vector<TValueBlock> SummarizeBlocks(const double* values, size_t n) {
+  std::vector<TValueBlock> blocks((n + TValueBlock::kSize - 1) / TValueBlock::kSize);
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    TValueBlock& k = blocks[b];
+    const size_t end = std::min(n, (b + 1) * TValueBlock::kSize);
+    for (size_t i = b * TValueBlock::kSize; i < end; ++i) {
+      const double v = values[i];
+      if (std::isnan(v)) {
+        (k.First == TValueBlock::kNone ? k.GapBeforeFirst : k.GapAfterLast) = true;
+      } else if (k.First == TValueBlock::kNone) {
+        k.First = k.Low = k.High = i;
+      } else {
+        if (v < values[k.Low]) k.Low = i;
+        if (v > values[k.High]) k.High = i;
+        k.GapAfterLast = false;
+      }
+    }
+  }
+  return blocks;
 }
 
 void TChartData::Clear() {
   times_.clear();
   values_.clear();
+  blocks_.clear();
 }
 
 size_t TChartData::Nearest(TDateTime t) const {
@@ -56,7 +79,7 @@ size_t TChartData::Nearest(TDateTime t) const {
 }
 
 void Decimate(const double* times, const double* values, size_t n, double x0, double x1, int buckets,
-              TChartPoints& out) {
+              TChartPoints& out, const TValueBlock* blocks) {
   out.Clear();
   if (n == 0 || buckets < 1 || !(x1 >= x0)) return;
   const size_t lo = static_cast<size_t>(std::lower_bound(times, times + n, x0) - times);
@@ -91,21 +114,45 @@ void Decimate(const double* times, const double* values, size_t n, double x0, do
     size_t first = end, low = 0, high = 0;
     double lowV = 0, highV = 0;
     bool gapAfterLast = false;
-    for (; i < end; ++i) {
-      const double v = values[i];
+    auto one = [&](size_t k) {
+      const double v = values[k];
       if (std::isnan(v)) {
         // Before the column's first value it parts this column from the last
         // point drawn; after it, from the next column.
         (first == end ? gapPending : gapAfterLast) = true;
       } else if (first == end) {
-        first = low = high = i;
+        first = low = high = k;
         lowV = highV = v;
       } else {
-        if (v < lowV) lowV = v, low = i;
-        if (v > highV) highV = v, high = i;
+        if (v < lowV) lowV = v, low = k;
+        if (v > highV) highV = v, high = k;
         gapAfterLast = false;
       }
+    };
+    constexpr size_t kB = TValueBlock::kSize;
+    if (blocks != nullptr && end - i >= 2 * kB) {
+      // Values up to a block boundary one by one, whole blocks by their
+      // summaries, the rest one by one: the same outcome as value by value.
+      for (; i % kB != 0; ++i) one(i);
+      for (; i + kB <= end; i += kB) {
+        const TValueBlock& b = blocks[i / kB];
+        if (b.First == TValueBlock::kNone) {
+          (first == end ? gapPending : gapAfterLast) = true;
+          continue;
+        }
+        if (b.GapBeforeFirst) (first == end ? gapPending : gapAfterLast) = true;
+        if (first == end) {
+          first = b.First;
+          low = b.Low, lowV = values[b.Low];
+          high = b.High, highV = values[b.High];
+        } else {
+          if (values[b.Low] < lowV) lowV = values[b.Low], low = b.Low;
+          if (values[b.High] > highV) highV = values[b.High], high = b.High;
+        }
+        gapAfterLast = b.GapAfterLast;
+      }
     }
+    for (; i < end; ++i) one(i);
     if (first == end) continue;
     emit(std::min(low, high));
     if (low != high) emit(std::max(low, high));

@@ -150,3 +150,45 @@ TEST(ChartData, TickLabelsFollowTheZoom) {
   EXPECT_EQ(hours.front().Text, "2026-03-29 00:00");
   EXPECT_EQ(hours[1].Text, "2026-03-29 06:00");
 }
+
+TEST(ChartData, BlockSummariesGiveTheSamePointsAsEveryValue) {
+  // Values with ties, single gaps, runs of gaps longer than a block, and a
+  // run at the very end; every view and bucket count must match exactly.
+  TLogRecordList list;
+  const int n = 5000;
+  const double noValue = static_cast<double>(NoValue);
+  unsigned x = 12345;
+  for (int i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    const bool gap = (x >> 16) % 3 == 0 || (i >= 700 && i < 900) || i >= 4950;
+    Add(list, 1, i / 3600, i / 60 % 60, i % 60, gap ? noValue : static_cast<double>((x >> 8) % 17));
+  }
+  TChartData d;
+  d.Build(list, {0});
+  const auto& t = d.Times();
+  auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (!(a[i] == b[i] || (std::isnan(a[i]) && std::isnan(b[i])))) return false;
+    return true;
+  };
+  for (const auto& [from, to] : std::vector<std::pair<size_t, size_t>>{{0, n - 1}, {3, 4021}, {650, 950}, {64, 128}})
+    for (int buckets = 1; buckets <= 80; buckets += (buckets < 40 ? 1 : 13)) {
+      TChartPoints plain, fast;
+      Decimate(t.data(), d.Values(0).data(), d.Count(), t[from], t[to], buckets, plain);
+      Decimate(t.data(), d.Values(0).data(), d.Count(), t[from], t[to], buckets, fast, d.Blocks(0).data());
+      EXPECT_TRUE(same(plain.X, fast.X) && same(plain.Y, fast.Y)) << from << "-" << to << " on " << buckets;
+    }
+
+  // Columns of two blocks, most ending in a gap right at a block's end.
+  TLogRecordList even;
+  for (int i = 0; i < 1400; ++i) Add(even, 1, 0, i / 60, i % 60, i % 128 == 127 ? noValue : 1.0 + i % 5);
+  TChartData e;
+  e.Build(even, {0});
+  TChartPoints plain, fast;
+  Decimate(e.Times().data(), e.Values(0).data(), e.Count(), e.Times()[0], e.Times()[1280], 10, plain);
+  Decimate(e.Times().data(), e.Values(0).data(), e.Count(), e.Times()[0], e.Times()[1280], 10, fast,
+           e.Blocks(0).data());
+  EXPECT_GE(std::count_if(plain.Y.begin(), plain.Y.end(), [](double y) { return std::isnan(y); }), 3);
+  EXPECT_TRUE(same(plain.X, fast.X) && same(plain.Y, fast.Y));
+}

@@ -293,7 +293,8 @@ void TChartWindow::Redraw() {
 
 void TChartWindow::SplitRuns(TSeries& s, int buckets, double& low, double& high) {
   const auto row = static_cast<size_t>(s.Data);
-  Decimate(data_.Times().data(), data_.Values(row).data(), data_.Count(), x0_, x1_, buckets, points_);
+  Decimate(data_.Times().data(), data_.Values(row).data(), data_.Count(), x0_, x1_, buckets, points_,
+           data_.Blocks(row).data());
   // Qt Charts draws no gaps: one line per run between breaks, under one legend entry.
   s.Runs.clear();
   bool open = false;
