@@ -97,6 +97,13 @@ TEST(CliFleet, ThreeMetersOneFailingThenTwoOfOneName) {
   EXPECT_EQ(one.ExitCode, 0) << one.Out;
   EXPECT_EQ(second.ExitCode, 0) << second.Out;
   EXPECT_EQ(ReadAll(data + "/North/DataLog.lock").rfind(idA, 0), 0u);
+  // Taking turns left each device whole: every file as the meter has it, a workbook that opens.
+  for (const std::string& f : FolderNames(dir.Path() + "/b/DataLog/Group2"))
+    EXPECT_EQ(ReadAll(data + "/South/DataLog/Group2/" + f), ReadAll(dir.Path() + "/b/DataLog/Group2/" + f)) << f;
+  EXPECT_EQ(RunProcess({"/usr/bin/python3", "-c", "import openpyxl,sys; openpyxl.load_workbook(sys.argv[1])",
+                        data + "/South/DataLog/template.xlsx"})
+                .ExitCode,
+            0);
 }
 
 TEST(CliFleet, UsageErrors) {
