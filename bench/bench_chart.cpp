@@ -16,6 +16,7 @@
 #include "app/window/ChartWindow.h"
 #include "app/window/KrvoApplication.h"
 #include "app/window/Unit1.h"
+#include "bench/WindowBench.h"
 #include "tests/support/Process.h"
 
 namespace {
@@ -29,15 +30,10 @@ double Ms(Clock::time_point t0) { return std::chrono::duration<double, std::mill
 
 // The median of several frames: the view change, then a synchronous paint.
 double FrameMs(TChartWindow& w, const std::function<void(int)>& change) {
-  std::vector<double> ms;
-  for (int i = 0; i < kFrames; ++i) {
-    const auto t0 = Clock::now();
+  return MedianMs(kFrames, [&](int i) {
     change(i);
     w.View()->viewport()->repaint();
-    ms.push_back(Ms(t0));
-  }
-  std::sort(ms.begin(), ms.end());
-  return ms[ms.size() / 2];
+  });
 }
 
 }  // namespace
@@ -48,12 +44,9 @@ int main(int argc, char** argv) {
   setenv("KRVO_DATA_DIR", data.Path().c_str(), 1);
   KrvoApplication app(argc, argv);
   TForm1 form;
-  GroupSetups = {};
-  GroupSetups[0].KeyNum = kKeys;
-  for (int j = 0; j < kKeys; ++j) GroupSetups[0].keyArr[j] = static_cast<uint16_t>(1 + j);
+  LogFirstKeysInGroup0(kKeys);
   std::mt19937 rng(5);
   std::normal_distribution<double> noise(0, 1);
-  LogRecords.SetKeyCount(kKeys);
   const double noValue = static_cast<double>(NoValue);
   for (int i = 0; i < kRecords; ++i) {
     // A record a second, as a fast logging group writes them; a few gaps.

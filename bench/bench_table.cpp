@@ -14,6 +14,7 @@
 #include "app/window/KrvoApplication.h"
 #include "app/window/LogTableModel.h"
 #include "app/window/Unit1.h"
+#include "bench/WindowBench.h"
 #include "tests/support/Process.h"
 
 namespace {
@@ -27,15 +28,10 @@ double Ms(Clock::time_point t0) { return std::chrono::duration<double, std::mill
 
 // The median of several synchronous paints of the visible rows.
 double FrameMs(QTableView* view) {
-  std::vector<double> ms;
-  for (int i = 0; i < kFrames; ++i) {
+  return MedianMs(kFrames, [view](int) {
     view->viewport()->update();
-    const auto t0 = Clock::now();
     view->viewport()->repaint();
-    ms.push_back(Ms(t0));
-  }
-  std::sort(ms.begin(), ms.end());
-  return ms[ms.size() / 2];
+  });
 }
 
 }  // namespace
@@ -46,12 +42,9 @@ int main(int argc, char** argv) {
   setenv("KRVO_DATA_DIR", data.Path().c_str(), 1);
   KrvoApplication app(argc, argv);
   TForm1 form;
-  GroupSetups = {};
-  GroupSetups[0].KeyNum = kKeys;
-  for (int j = 0; j < kKeys; ++j) GroupSetups[0].keyArr[j] = static_cast<uint16_t>(1 + j);
+  LogFirstKeysInGroup0(kKeys);
   std::mt19937 rng(3);
   std::uniform_int_distribution<int> raw(0, 5000000);
-  LogRecords.SetKeyCount(kKeys);
   for (int i = 0; i < kRecords; ++i) {
     // Days in a shuffled order, so that the sort has work to do.
     const int day = static_cast<int>(rng() % 28);

@@ -63,22 +63,9 @@ TWorkbookUpdate CTerminalDownloadView::UpdateWorkbook(int group) {
                           [] { return Interrupted(); });
 }
 
-void CTerminalDownloadView::CloseFtp() {
-  try {
-    ftp_.AbortTransfer();
-    ftp_.CloseSession();
-    ftp_.Disconnect();
-  } catch (const EFtpError&) {
-  }
-}
+void CTerminalDownloadView::CloseFtp() { FtpCloseQuietly(ftp_); }
 
-bool CTerminalDownloadView::FtpOpen() {
-  try {
-    return ftp_.IsConnected();
-  } catch (const EFtpError&) {
-    return false;
-  }
-}
+bool CTerminalDownloadView::FtpOpen() { return FtpConnectedQuietly(ftp_); }
 
 void CTerminalDownloadView::GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
                                           int64_t bytes) {

@@ -313,3 +313,22 @@ void TFtpClient::Disconnect() {
   if (OnDisconnected) OnDisconnected();
   Status(TFtpStatus::hsDisconnected, "Disconnected.");
 }
+
+bool FtpCloseQuietly(TFtpClient& client) {
+  try {
+    client.AbortTransfer();
+    client.CloseSession();
+    client.Disconnect();
+    return true;
+  } catch (const EFtpError&) {
+    return false;
+  }
+}
+
+bool FtpConnectedQuietly(TFtpClient& client) {
+  try {
+    return client.IsConnected();
+  } catch (const EFtpError&) {
+    return false;
+  }
+}

@@ -98,3 +98,9 @@ class TFtpClient {
   bool listingParsed_ = false;
   std::vector<char> block_;
 };
+
+// Ends the session whatever state it is in (abort, QUIT, close); false when
+// the client's errors got in the way. The errors are not passed on.
+bool FtpCloseQuietly(TFtpClient& client);
+// Whether the session is open; a client error counts as closed.
+bool FtpConnectedQuietly(TFtpClient& client);

@@ -19,14 +19,7 @@ int64_t LocalSize(const std::string& path) {
 
 }  // namespace
 
-void CGroupFetcher::Disconnect() {
-  try {
-    ftp_.AbortTransfer();
-    ftp_.CloseSession();
-    ftp_.Disconnect();
-  } catch (const EFtpError&) {
-  }
-}
+void CGroupFetcher::Disconnect() { FtpCloseQuietly(ftp_); }
 
 void CGroupFetcher::EnsureSession(const TGroupFetchEvents& events) {
   if (ftp_.IsConnected()) return;

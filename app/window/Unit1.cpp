@@ -310,24 +310,9 @@ void TForm1::mniExit1Click() {
   close();
 }
 
-bool TForm1::IsFtpConnected() {
-  try {
-    return IdFTP1.IsConnected();
-  } catch (const EFtpError&) {
-    return false;
-  }
-}
+bool TForm1::IsFtpConnected() { return FtpConnectedQuietly(IdFTP1); }
 
-bool TForm1::FtpDisconnect() {
-  try {
-    IdFTP1.AbortTransfer();
-    IdFTP1.CloseSession();
-    IdFTP1.Disconnect();
-    return true;
-  } catch (const EFtpError&) {
-    return false;
-  }
-}
+bool TForm1::FtpDisconnect() { return FtpCloseQuietly(IdFTP1); }
 
 bool TForm1::PumpMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
