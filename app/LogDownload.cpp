@@ -2,7 +2,10 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -10,6 +13,7 @@
 #include "app/GroupKeys.h"
 #include "app/OfflineLoad.h"
 #include "app/TransferMeter.h"
+#include "app/WorkbookBuild.h"
 #include "meter/DataFolder.h"
 #include "meter/FileReplace.h"
 #include "meter/DateTimeUtil.h"
@@ -73,9 +77,19 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result, bool onlyNe
   ForceFolders(dataLog);
   LogRecords.Clear();
   const std::string d = dataLog + "Group" + std::to_string(group + 1) + "/";
-  if (!onlyNew) ClearFolder(d);
-  ForceFolders(d);
-  if (onlyNew) RemoveStaleTempsIn(d);
+  const TDataLogSetup& setup = GroupSetups[static_cast<size_t>(group)];
+  // Files written with other keys would be read as nonsense: they step aside,
+  // whole, before any file of the new keys arrives.
+  if (setupRead_ && !SameGroupKeys(dataLog, group, setup)) {
+    const std::string aside = MoveGroupAside(dataLog, group);
+    if (!aside.empty() && onlyNew)
+      view_.ShowError("The keys that Group " + std::to_string(group + 1) +
+                      " logs have changed: its earlier files were moved to " + aside + ".");
+    std::remove(GroupKeysPath(dataLog, group).c_str());
+  }
+  // A link in the group's place is never followed: the fetch stays in the data folder.
+  if (!MakeRealFolder(d)) throw std::runtime_error("Unable to make the folder " + d);
+  RemoveStaleTempsIn(d);
   view_.ShowStatus(1, CGroupFetcher::RemoteFolder(group));
 
   events.FileStarted = [this](const std::string& remotePath, int32_t expected) {
@@ -95,24 +109,78 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result, bool onlyNe
   events.Progress = [this, group](size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) {
     view_.GroupProgress(group, filesDone, files, bytesDone, bytes);
   };
-  const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events, onlyNew);
-  WriteGroupKeys(dataLog, group, GroupSetups[static_cast<size_t>(group)]);
+  const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events, onlyNew ? TFetchMode::OnlyNew : TFetchMode::All);
+  // Keys are recorded only from a setup read whole, for files that were listed.
+  if (setupRead_ && !r.ListFailed) WriteGroupKeys(dataLog, group, setup);
   result.Files[group] = r.Fetched;
   result.Failed += r.Failed;
-  if (!r.Ended) view_.ShowStatus(2, "");
-  if (onlyNew) {
+  std::vector<std::string> files;
+  if (onlyNew || r.ListFailed) FindFiles(d, ".dat", files);
+  // A folder the meter does not have, for a group with nothing here, loses nothing.
+  const bool listFailed = r.ListFailed && !files.empty();
+  if (!r.Completed && !(r.ListFailed && files.empty())) groupsCompleted_ = false;
+  view_.ShowStatus(2, "");
+  if (listFailed) {
+    ++result.ListFailed;
+    view_.ShowStatus(1, "The files of Group " + std::to_string(group + 1) + " could not be listed (" + r.Error +
+                            "); its earlier files were kept.");
+  }
+  if (onlyNew || listFailed) {
     // Every local file of the group, the meter's dropped ones included, as an offline load reads them.
-    std::vector<std::string> files;
-    FindFiles(d, ".dat", files);
     ReadGroupRecords(dataLog, group, [this] { return view_.Pump(); });
     view_.ShowRecords(LogRecords.Count());
-    for (const std::string& f : files) view_.AddFileNode(NodeText(f.substr(d.size())));
+    std::vector<std::string> nodes;
+    for (const std::string& f : files) nodes.push_back(NodeText(f.substr(d.size())));
+    std::stable_sort(nodes.begin(), nodes.end(), [](const std::string& a, const std::string& b) {
+      return strcasecmp(a.c_str(), b.c_str()) < 0;  // as the listing's names are walked
+    });
+    for (const std::string& n : nodes) view_.AddFileNode(n);
     result.Kept[group] = files.size() > r.Fetched ? files.size() - r.Fetched : 0;
   }
 }
 
+bool CLogDownload::SameMeterOrConfirmed(const std::string& dataLog) {
+  if (MeterSerial == 0) return true;
+  const std::string held = CZELMeterObj::FolderSerialNumber(dataLog);
+  const std::string serial = std::to_string(MeterSerial);
+  if (held.empty() || held == serial) return true;
+  const std::string text = "The folder " + dataLog + " holds the logs of the meter with serial number " + held +
+                           ", but this meter's serial number is " + serial +
+                           " (two meters with the same device name?).";
+  if (ReplaceOtherMeter || view_.ConfirmOtherMeter(text + "\nReplace them with this meter's logs?")) return true;
+  view_.ShowMessage(TMessageKind::Error, text + "\nNothing was downloaded.");
+  return false;
+}
+
+void CLogDownload::ReadSetup(const std::string& dataLog, TDownloadResult& result) {
+  const auto before = GroupSetups;  // a read that fails part-way leaves zeros behind it
+  setupRead_ = view_.ReadSnapShotSetup();
+  if (setupRead_) {
+    CZELMeterObj::SaveSetupAndNames(MeterSerial);
+    view_.ShowStatus(1, "Read SnapShot Setup Successed.");
+    return;
+  }
+  result.SetupFailed = true;
+  GroupSetups = before;
+  // The files are read with the setup they were written with, and the file
+  // keeps that setup beside the names.
+  if (FileExists(dataLog + "DataLogSetup.ini")) {
+    const TPanelName names = PanelNames;
+    CZELMeterObj::LoadDataLogSetup(dataLog);
+    PanelNames = names;
+  }
+  CZELMeterObj::SaveSetupAndNames(MeterSerial);
+  view_.ShowStatus(1, "Read SnapShot Setup failed.");
+}
+
+void CLogDownload::EndEarly() {
+  if (view_.FtpOpen()) view_.CloseFtp();
+  view_.ShowStatus(0, "");
+}
+
 TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   TDownloadResult result;
+  groupsCompleted_ = true;
   view_.EnableDownload(false);
   if (!view_.DeviceNameRead()) {
     // The name still held belongs to another meter (or to none): its folder must not be touched.
@@ -121,35 +189,25 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
                       "Nothing was downloaded; connect again and retry.");
     return result;
   }
-  // Nothing of the earlier download goes before the tree and the FTP server are known to work.
   size_t groupsInTree = 0;
   for (size_t i = 0; i < view_.NodeCount(); ++i) groupsInTree += view_.IsGroupNode(i) ? 1 : 0;
   if (groupsInTree < static_cast<size_t>(kGroupCount)) throw std::out_of_range("Invalid index");
-  fetcher_.EnsureSession(Events());
+  // A session the server dropped since the last download must not pass for
+  // one that lists nothing.
+  fetcher_.EnsureLiveSession(Events());
 
   const std::string dataLog = DeviceDataLogFolder(PanelNames.DeviceName);
-  if (!onlyNew) ClearFolder(dataLog);
-  // The names first, as the connect writes them, so that the folder opens offline.
-  CZELMeterObj::SavePanelNames();
-  if (view_.ReadSnapShotSetup()) {
-    if (onlyNew) {
-      for (int g = 0; g < kGroupCount; ++g) {
-        if (SameGroupKeys(dataLog, g, GroupSetups[static_cast<size_t>(g)])) continue;
-        const std::string aside = MoveGroupAside(dataLog, g);
-        if (!aside.empty())
-          view_.ShowError("The keys that Group " + std::to_string(g + 1) +
-                          " logs have changed: its earlier files were moved to " + aside + ".");
-        std::remove(GroupKeysPath(dataLog, g).c_str());
-      }
-    }
-    CZELMeterObj::SaveDataLogSetup();
-    view_.ShowStatus(1, "Read SnapShot Setup Successed.");
-  } else {
-    view_.ShowStatus(1, "Read SnapShot Setup failed.");
+  if (!SameMeterOrConfirmed(dataLog)) {
+    result.OtherMeter = true;
+    return result;
   }
+  ForceFolders(dataLog);
+  RemoveStaleTempsIn(dataLog);  // what killed runs left
+  ReadSetup(dataLog, result);
+  std::unique_ptr<CWorkbookBuild> build;
   if (workbook) {
-    std::remove((dataLog + "template.xlsx").c_str());  // rebuilt from the group's files
-    view_.UpdateWorkbook(-1);
+    build = std::make_unique<CWorkbookBuild>(WorkbookPathOf(dataLog));
+    view_.UpdateWorkbook(build->Path(), -1);
   }
   const auto start = std::chrono::steady_clock::now();
   view_.ShowStatus(1, "Starting to download logs.");
@@ -158,7 +216,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   int group = 0;
   while (group < kGroupCount) {
     if (!view_.SessionOpen() || view_.Pump()) {
-      if (view_.FtpOpen()) view_.CloseFtp();
+      EndEarly();
       return result;
     }
     if (node >= view_.NodeCount()) throw std::out_of_range("Invalid index");
@@ -166,7 +224,10 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
       ++node;
       continue;
     }
-    if (!view_.SelectNode(node)) return result;
+    if (!view_.SelectNode(node)) {
+      EndEarly();
+      return result;
+    }
     view_.BeginGroup(group, view_.NodeCaption(node));
     view_.RemoveChildren(node);
     DownloadGroup(group, result, onlyNew);
@@ -178,9 +239,23 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
       view_.ShowError(e.what());  // one bad time stamp must not end a long download
     }
     view_.SetLogsNumber(LogRecords.Count());
-    if (workbook && view_.UpdateWorkbook(group).Stopped) return result;
+    if (build && view_.UpdateWorkbook(build->Path(), group).Stopped) {
+      EndEarly();
+      return result;
+    }
     ++node;
     ++group;
+  }
+  if (build && !build->Commit()) throw EWorkbookError("Unable to write the workbook " + build->Target());
+  // What the meter no longer has goes once every group is in place, as the
+  // full download's fresh folder would hold it.
+  if (!onlyNew && groupsCompleted_ && result.ListFailed == 0) {
+    std::set<std::string> keep = {"DataLogSetup.ini", "template.xlsx"};
+    for (int g = 1; g <= kGroupCount; ++g) {
+      keep.insert("Group" + std::to_string(g));
+      keep.insert("Group" + std::to_string(g) + ".keys");
+    }
+    PruneFolder(dataLog, keep);
   }
   view_.SelectFirstNode();
   view_.EnableDisplayGroup();
@@ -192,12 +267,17 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   result.Finished = true;
   view_.ShowStatus(0, "");
   view_.ShowStatus(1, result.FinalText);
-  if (result.Failed == 0) {
-    view_.ShowMessage(TMessageKind::Information, result.FinalText);
-  } else {
-    view_.ShowMessage(TMessageKind::Warning,
-                      result.FinalText + "\n" + std::to_string(result.Failed) +
-                          (result.Failed == 1 ? " file could not be fetched." : " files could not be fetched."));
-  }
+  std::string failures;
+  if (result.Failed != 0)
+    failures += "\n" + std::to_string(result.Failed) +
+                (result.Failed == 1 ? " file could not be fetched." : " files could not be fetched.");
+  if (result.ListFailed != 0)
+    failures += "\n" + std::to_string(result.ListFailed) +
+                (result.ListFailed == 1 ? " group could not be listed; its earlier files were kept."
+                                        : " groups could not be listed; their earlier files were kept.");
+  if (result.SetupFailed)
+    failures += "\nThe meter's data log setup could not be read: the files were read with the setup kept from before.";
+  view_.ShowMessage(failures.empty() ? TMessageKind::Information : TMessageKind::Warning,
+                    result.FinalText + failures);
   return result;
 }

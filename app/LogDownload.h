@@ -55,13 +55,16 @@ class CDownloadView {
   virtual void EnableDisplayGroup() = 0;
   // Reads the ten group setups from the meter again into GroupSetups.
   virtual bool ReadSnapShotSetup() = 0;
-  virtual TWorkbookUpdate UpdateWorkbook(int group) = 0;
+  // Writes the names sheet (-1) or group's sheet into the workbook at path.
+  virtual TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) = 0;
   // The FTP session is closed (the command stops).
   virtual void CloseFtp() = 0;
   // Whether the FTP session is open.
   virtual bool FtpOpen() = 0;
   // A fetch begins: the listing's size of the file.
   virtual void FileStarted(int32_t /*expectedSize*/) {}
+  // The device folder holds another meter's logs (text says which): true to go on and replace them.
+  virtual bool ConfirmOtherMeter(const std::string& /*text*/) { return false; }
   // After each file of a group: files and bytes done of the listing's total.
   // By default a line on panel 0.
   virtual void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes);
@@ -73,6 +76,9 @@ struct TDownloadResult {
   size_t Records[10] = {};
   size_t Kept[10] = {};     // local files not fetched now (only new files)
   size_t Failed = 0;
+  size_t ListFailed = 0;     // groups whose folder could not be listed (their files kept)
+  bool SetupFailed = false;  // the meter's setup could not be read: the one kept was used
+  bool OtherMeter = false;   // stopped: the folder holds another meter's logs
   std::string FinalText;
 };
 
@@ -83,8 +89,11 @@ class CLogDownload {
 
   // "Download All Group". Errors that end it (the FTP server unreachable or
   // refusing the login, an empty tree's "Invalid index", a workbook that
-  // can't be written) leave by their exception; the device's earlier files
-  // are deleted only once the FTP session is open.
+  // can't be written) leave by their exception. Nothing of the device's
+  // earlier files goes before its replacement is complete: each file lands
+  // under a temporary name, a group's files the meter no longer has go only
+  // when the group was listed and walked to its end, and the workbook is
+  // built beside the old one and replaces it when every group is in it.
   TDownloadResult mniDownload1Click() { return Run(false, true); }
   // "Download New Files": only the files missing locally or of another size
   // are fetched; every other local file stays, and each group is then read,
@@ -98,9 +107,21 @@ class CLogDownload {
   // Waits ms in short slices, letting events run.
   void Pause(int ms);
 
+  // The serial number of the connected meter (0: unknown), recorded in the
+  // device folder; a folder that records another one is not written unless
+  // ReplaceOtherMeter is set or the view confirms it.
+  uint32_t MeterSerial = 0;
+  bool ReplaceOtherMeter = false;
+
  private:
   TDownloadResult Run(bool onlyNew, bool workbook);
   TGroupFetchEvents Events();
+  bool SameMeterOrConfirmed(const std::string& dataLog);
+  void ReadSetup(const std::string& dataLog, TDownloadResult& result);
+  void EndEarly();
+
+  bool setupRead_ = false;
+  bool groupsCompleted_ = true;
 
   TFtpClient& ftp_;
   CDownloadView& view_;

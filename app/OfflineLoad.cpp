@@ -7,6 +7,7 @@
 #include "app/GroupFiles.h"
 #include "app/SheetText.h"
 #include "app/Workbook.h"
+#include "app/WorkbookBuild.h"
 #include "meter/DataFolder.h"
 #include "meter/DateTimeUtil.h"
 #include "meter/ZelDef.h"
@@ -77,9 +78,10 @@ void ReadGroupRecords(const std::string& dataLogFolder, int group, const PumpHoo
 std::string WorkbookPathOf(const std::string& dataLogFolder) { return dataLogFolder + "template.xlsx"; }
 
 bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view) {
-  const std::string workbook = WorkbookPathOf(dataLogFolder);
+  // Built beside the workbook in use, which stays until every group is in the new one.
+  CWorkbookBuild build(WorkbookPathOf(dataLogFolder));
+  const std::string& workbook = build.Path();
   const PumpHook pump = [&view] { return view.Pump(); };
-  std::remove(workbook.c_str());
   if (UpdateWorkbook(workbook, -1, pump).Stopped) return false;
   view.ShowStatus("Starting to load logs...");
   for (int g = 0; g < kGroupCount; ++g) {
@@ -103,6 +105,7 @@ bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view) {
       view.ShowStatus(SheetName(g) + ": " + std::to_string(LogRecords.Count()) + " records on " +
                       std::to_string(u.Sheets) + " sheets, continued on \"" + SheetName(g) + " (2)\" and after");
   }
+  if (!build.Commit()) throw EWorkbookError("Unable to write the workbook " + build.Target());
   view.ShowStatus("Finished to load logs.");
   return true;
 }

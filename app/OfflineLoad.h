@@ -53,7 +53,9 @@ void ReadGroupRecords(const std::string& dataLogFolder, int group, const PumpHoo
 std::string WorkbookPathOf(const std::string& dataLogFolder);
 
 // Rebuilds the folder's working workbook: the names sheet, then every group
-// 0 to 9 read, shown and written. False when stopped by the pump. A .dat file
+// 0 to 9 read, shown and written, beside the workbook in use, which the new
+// one replaces at the end. False when stopped by the pump (the previous
+// workbook then stays). A .dat file
 // that can't be read, and a workbook that can't be written, end the load by
 // their exception.
 bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view);

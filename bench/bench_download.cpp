@@ -79,7 +79,7 @@ int main() {
       fs::create_directories(local);
       LogRecords.Clear();
       events.FileArrived = [g](const std::string& path, const std::string&) { CZELMeterObj::ReadDataLogFile(g, path); };
-      fetcher.FetchGroup(g, local, events);
+      fetcher.FetchGroup(g, local, events, TFetchMode::All);
       records += LogRecords.Count();
       if (withWorkbook) {
         const auto t1 = Clock::now();

@@ -58,9 +58,8 @@ void CTerminalDownloadView::SetTimeRange() {
   RecordsTimeSpan(LogRecords, a, b);
 }
 
-TWorkbookUpdate CTerminalDownloadView::UpdateWorkbook(int group) {
-  return ::UpdateWorkbook(DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx", group,
-                          [] { return Interrupted(); });
+TWorkbookUpdate CTerminalDownloadView::UpdateWorkbook(const std::string& path, int group) {
+  return ::UpdateWorkbook(path, group, [] { return Interrupted(); });
 }
 
 void CTerminalDownloadView::CloseFtp() { FtpCloseQuietly(ftp_); }

@@ -9,6 +9,11 @@
 
 namespace {
 
+// Which meter filled the folder, so that another one with the same device
+// name can't take it over unawares.
+constexpr const char* kMeterSection = "Meter";
+constexpr const char* kSerialKey = "SerialNumber";
+
 std::string GroupSection(int g) { return "Group" + std::to_string(g); }
 
 std::string KeyIdName(int i) {
@@ -61,6 +66,26 @@ bool CZELMeterObj::ReadSnapShotSetup() {
 void CZELMeterObj::SaveDataLogSetup() {
   ForceFolders(DeviceDataLogFolder(PanelNames.DeviceName));
   CIniFile ini(DevicePath(), TIniAccess::Update);
+  WriteSetupInto(ini);
+  if (ini.Modified() || !ini.Exists()) ini.Save();
+}
+
+void CZELMeterObj::SaveSetupAndNames(uint32_t serialNumber) {
+  ForceFolders(DeviceDataLogFolder(PanelNames.DeviceName));
+  CIniFile ini(DevicePath(), TIniAccess::Update);
+  WriteNamesInto(ini);
+  WriteSetupInto(ini);
+  if (serialNumber != 0) ini.WriteString(kMeterSection, kSerialKey, std::to_string(serialNumber));
+  if (ini.Modified() || !ini.Exists()) ini.Save();
+}
+
+std::string CZELMeterObj::FolderSerialNumber(const std::string& dataLogFolder) {
+  const std::string path = SetupFileOf(dataLogFolder);
+  if (!FileExists(path)) return "";
+  return CIniFile(path, TIniAccess::Lenient).ReadString(kMeterSection, kSerialKey, "");
+}
+
+void CZELMeterObj::WriteSetupInto(CIniFile& ini) {
   for (int g = 0; g < kGroupCount; ++g) {
     const TDataLogSetup& s = GroupSetups[static_cast<size_t>(g)];
     const std::string sec = GroupSection(g);
@@ -75,7 +100,6 @@ void CZELMeterObj::SaveDataLogSetup() {
       ini.WriteString(sec, KeyIdName(i) + "_Name", ::GetKeyName(s.keyArr[i]));
     }
   }
-  if (ini.Modified() || !ini.Exists()) ini.Save();
 }
 
 bool CZELMeterObj::LoadDataLogSetup(const std::string& folder) {

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -19,7 +21,24 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string TempPrefix(const std::string& target) { return "." + NameOf(target) + ".~krvo-"; }
+// Room for ".", ".~krvo-", the largest process id and "-XXXXXX" within the
+// file system's 255 bytes a name.
+constexpr size_t kMaxNameBytes = 255;
+constexpr size_t kTempOverhead = 1 + 7 + 10 + 7;
+
+// A target whose name would make its temporary name too long is shortened,
+// the same way every time, with a hash of the whole name, so that temporary
+// files of different targets stay apart and stale ones can still be found.
+std::string TempStem(const std::string& name) {
+  if (name.size() + kTempOverhead <= kMaxNameBytes) return name;
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  char hash[16];
+  std::snprintf(hash, sizeof hash, "~%08x", h);
+  return name.substr(0, kMaxNameBytes - kTempOverhead - 9) + hash;
+}
+
+std::string TempPrefix(const std::string& target) { return "." + TempStem(NameOf(target)) + ".~krvo-"; }
 
 bool SyncPath(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC);

@@ -38,13 +38,17 @@ bool CZELMeterObj::ReadPanelNames() {
 void CZELMeterObj::SavePanelNames() {
   ForceFolders(DeviceDataLogFolder(PanelNames.DeviceName));
   CIniFile ini(DevicePath(), TIniAccess::Update);
+  WriteNamesInto(ini);
+  // The window re-reads the names every 3 s: only a change rewrites the file.
+  if (ini.Modified() || !ini.Exists()) ini.Save();
+}
+
+void CZELMeterObj::WriteNamesInto(CIniFile& ini) {
   ini.WriteString(kSection, "DeviceName", PanelNames.DeviceName);
   ini.WriteString(kSection, "MainsIName", PanelNames.MainsIName);
   ini.WriteString(kSection, "MainsIIName", PanelNames.MainsIIName);
   for (int n = 1; n <= kBranchCount; ++n)
     ini.WriteString(kSection, BranchKey(n), PanelNames.BranchName[static_cast<size_t>(n - 1)]);
-  // The window re-reads the names every 3 s: only a change rewrites the file.
-  if (ini.Modified() || !ini.Exists()) ini.Save();
 }
 
 bool CZELMeterObj::LoadPanelNames(const std::string& folder) {

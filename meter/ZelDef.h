@@ -12,6 +12,8 @@
 #include "meter/MemoLines.h"
 #include "meter/MeterState.h"
 
+class CIniFile;
+
 struct TDeviceInfo {
   uint16_t FirmwareVersion = 0;  // MMmmpp: 10203 is V1.02.03
   uint16_t ModbusVersion = 0;    // tenths
@@ -77,7 +79,16 @@ class CZELMeterObj {
   static void SaveDataLogSetup();
   static bool LoadDataLogSetup(const std::string& folder);
   static void SavePanelNames();
+  // The names and the setup (and the serial number of the meter they came
+  // from, when known) written into the device's DataLogSetup.ini in one
+  // replace, so that the file never holds one without the other.
+  static void SaveSetupAndNames(uint32_t serialNumber);
+  // The serial number recorded in a DataLog folder's DataLogSetup.ini;
+  // empty when none is.
+  static std::string FolderSerialNumber(const std::string& dataLogFolder);
   static bool LoadPanelNames(const std::string& folder);
+  static void WriteSetupInto(CIniFile& ini);
+  static void WriteNamesInto(CIniFile& ini);
   static std::string GetKeyName(int keyId) { return ::GetKeyName(keyId); }
   // Appends the records of one .dat file of group (0-9) to LogRecords.
   static void ReadDataLogFile(int group, const std::string& path);

@@ -5,21 +5,34 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
+#include <unordered_map>
 
 #include "meter/DataFolder.h"
 #include "meter/FileReplace.h"
 #include "retrieval/FtpErrors.h"
+#include "retrieval/LocalNames.h"
+#include "retrieval/MirrorFolder.h"
 
 namespace {
 
-int64_t LocalSize(const std::string& path) {
+bool SameSizeFile(const std::string& path, int64_t size) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<int64_t>(st.st_size) == size;
+}
+
+int64_t FileSize(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
 }
 
-}  // namespace
+bool AllBlank(const std::vector<std::string>& lines) {
+  return std::all_of(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.find_first_not_of(" \t\r\n") == std::string::npos;
+  });
+}
 
-void CGroupFetcher::Disconnect() { FtpCloseQuietly(ftp_); }
+}  // namespace
 
 void CGroupFetcher::EnsureSession(const TGroupFetchEvents& events) {
   if (ftp_.IsConnected()) return;
@@ -28,107 +41,180 @@ void CGroupFetcher::EnsureSession(const TGroupFetchEvents& events) {
   if (events.Pause) events.Pause(pauseMs_);
 }
 
-std::vector<TFtpListEntry> CGroupFetcher::ListRemoteFolder(const std::string& path,
-                                                           const TGroupFetchEvents& events) {
+bool CGroupFetcher::SessionAlive() {
+  if (!FtpConnectedQuietly(ftp_)) return false;
+  try {
+    ftp_.SendNoop();
+    return true;
+  } catch (const EFtpError&) {
+    FtpCloseQuietly(ftp_);
+    return false;
+  }
+}
+
+void CGroupFetcher::EnsureLiveSession(const TGroupFetchEvents& events) {
+  if (SessionAlive()) return;
+  EnsureSession(events);
+}
+
+TRemoteListing CGroupFetcher::ListRemoteFolder(const std::string& path, const TGroupFetchEvents& events) {
+  TRemoteListing result;
   try {
     ftp_.ChangeFolder(path);
     ftp_.SetTransferType(TFtpTransferType::ftASCII);
     if (events.Pause) events.Pause(pauseMs_ / 10);
     ftp_.ListFolder(nullptr, "", true);
-    return ftp_.Listing();
-  } catch (const EFtpError&) {
-    return {};  // never the listing of an earlier folder
+    result.Entries = ftp_.Listing();
+  } catch (const EFtpError& e) {
+    result.Error = e.what();  // never the listing of an earlier folder
+    return result;
   }
+  // Lines we could not read are not "no files": the group's files stay.
+  if (result.Entries.empty() && !AllBlank(ftp_.ListingLines())) {
+    result.Error = "The listing of " + path + " could not be read.";
+    return result;
+  }
+  result.Ok = true;
+  return result;
+}
+
+TRemoteListing CGroupFetcher::ListGroup(const std::string& remote, const TGroupFetchEvents& events) {
+  TRemoteListing listing = ListRemoteFolder(remote, events);
+  if (listing.Ok || SessionAlive()) return listing;
+  // The server dropped the session: a folder it never listed is not empty.
+  EnsureSession(events);
+  listing = ListRemoteFolder(remote, events);
+  if (listing.Ok || SessionAlive()) return listing;
+  throw EFtpError("The FTP session was lost while listing " + remote + ": " + listing.Error);
+}
+
+bool CGroupFetcher::FetchOne(const std::string& remoteName, const std::string& local,
+                             const TGroupFetchEvents& events, bool& stopped, std::string& error) {
+  stopped = false;
+  std::string temp;
+  try {
+    temp = CreateTempBeside(local);
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
+  bool failed = false;
+  try {
+    ftp_.FetchFile(remoteName, temp, true, false);
+    if (ftp_.LastTransferAborted()) {  // the server cut the transfer
+      failed = true;
+      error = "Transfer aborted";
+    }
+  } catch (const EFtpError& e) {
+    failed = true;
+    error = e.what();
+  }
+  if (!failed) {
+    if (CommitTemp(temp, local)) {
+      const std::string partial = PartialName(local);
+      if (!partial.empty()) ::unlink(partial.c_str());  // the whole file replaces an earlier cut one
+      return true;
+    }
+    error = "Unable to write " + local;
+    return false;
+  }
+  stopped = events.Continue && !events.Continue();
+  const std::string partial = PartialName(local);
+  // Bytes of a fetch the operator cut are dropped; those of a failed one are
+  // kept where no load reads them as a log.
+  if (stopped || partial.empty() || FileSize(temp) == 0 || !CommitTemp(temp, partial)) ::unlink(temp.c_str());
+  return false;
 }
 
 TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localFolder,
-                                            const TGroupFetchEvents& events, bool onlyNew) {
+                                            const TGroupFetchEvents& events, TFetchMode mode) {
   TGroupFetchResult result;
   const std::string remote = RemoteFolder(group);
-  const std::vector<TFtpListEntry> listing = ListRemoteFolder(remote, events);
+  const TRemoteListing listing = ListGroup(remote, events);
+  if (!listing.Ok) {
+    result.ListFailed = true;
+    result.Error = listing.Error;
+    return result;
+  }
+  std::unordered_map<std::string, int64_t> sizes;  // the last entry of a name wins
   std::vector<std::string> names;
   int64_t totalBytes = 0;
-  for (const TFtpListEntry& e : listing) {
-    names.push_back(e.Name);
-    totalBytes += std::max<int64_t>(0, e.Size);
+  for (const TFtpListEntry& e : listing.Entries) {
+    if (sizes.count(e.Name) == 0) names.push_back(e.Name);
+    sizes[e.Name] = e.Size;
   }
+  for (const auto& [name, size] : sizes) totalBytes += std::max<int64_t>(0, size);
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return strcasecmp(a.c_str(), b.c_str()) < 0;
   });
+  const auto locals = LocalLogNames(names);
   result.Listed = names.size();
+
+  std::set<std::string> keep;
   int64_t doneBytes = 0;
   bool reconnect = false;
-  for (size_t k = 0; k < names.size(); ++k) {
+  size_t k = 0;
+  for (; k < names.size(); ++k) {
     if (events.Continue && !events.Continue()) break;
     const std::string& n = names[k];
-    int64_t size = 0;
-    for (const TFtpListEntry& e : listing)
-      if (e.Name == n) size = e.Size;  // the last match wins
-    const std::string local = localFolder + SafePathComponent(n);
-    if (onlyNew && !SafePathComponent(n).empty()) {
-      struct stat st {};
-      if (lstat(local.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<int64_t>(st.st_size) == size) {
-        ++result.Skipped;
-        doneBytes += std::max<int64_t>(0, size);
-        if (events.Progress) events.Progress(k + 1, names.size(), doneBytes, totalBytes);
-        continue;
-      }
-    }
-    try {
-      if (reconnect) {
-        // One failed file costs one file: the next one gets a fresh session.
-        try {
-          EnsureSession(events);
-          ftp_.ChangeFolder(remote);
-        } catch (const EFtpError& e) {
-          ++result.Failed;
-          if (events.FileFailed) events.FileFailed(local, e.what());
-          result.Ended = true;
-          break;
-        }
-        reconnect = false;
-      }
-      ftp_.SetTransferType(TFtpTransferType::ftBinary);
-      if (events.FileStarted) events.FileStarted(remote + n, static_cast<int32_t>(size));
-      if (SafePathComponent(n).empty()) throw std::runtime_error("empty name");
-      const std::string into = onlyNew ? CreateTempBeside(local) : local;
-      if (!onlyNew) ::unlink(local.c_str());
-      bool failed = false;
-      std::string error;
-      try {
-        ftp_.FetchFile(n, into, true, false);
-        if (ftp_.LastTransferAborted()) {  // the server cut the transfer
-          failed = true;
-          error = "Transfer aborted";
-        }
-      } catch (const EFtpError& e) {
-        failed = true;
-        error = e.what();
-      }
-      if (onlyNew && (failed || !CommitTemp(into, local))) {
-        ::unlink(into.c_str());  // nothing truncated under a real name
-        if (!failed) error = "Unable to write " + local;
-        failed = true;
-      }
-      if (failed) {
-        Disconnect();
-        reconnect = true;
-        ++result.Failed;
-        if (events.FileFailed) events.FileFailed(local, error);
-      } else {
-        ++result.Fetched;
-      }
-      // A failed file's bytes are read all the same; one that left nothing is skipped.
-      if (!failed || LocalSize(local) > 0) {
-        if (events.FileArrived) events.FileArrived(local, n);
-      }
+    const int64_t size = sizes[n];
+    const std::string& localName = locals.at(n);
+    const std::string local = localFolder + (localName.empty() ? SafePathComponent(n) : localName);
+    if (!localName.empty()) keep.insert(localName);
+    auto progress = [&] {
+      if (events.Progress) events.Progress(result.Fetched + result.Skipped, names.size(), doneBytes, totalBytes);
+    };
+    auto fail = [&](const std::string& error) {
+      ++result.Failed;
+      result.FailedFiles.push_back(local);
+      if (events.FileFailed) events.FileFailed(local, error);
+    };
+    if (mode == TFetchMode::OnlyNew && !localName.empty() && SameSizeFile(local, size)) {
+      ++result.Skipped;
       doneBytes += std::max<int64_t>(0, size);
-      if (events.Progress) events.Progress(k + 1, names.size(), doneBytes, totalBytes);
-      if (events.Pause) events.Pause(pauseMs_);
-    } catch (const std::exception&) {
-      result.Ended = true;  // the rest of the group is skipped without a message
-      break;
+      progress();
+      continue;
     }
+    if (reconnect) {
+      // One failed file costs one file: the next one gets a fresh session.
+      try {
+        EnsureSession(events);
+        ftp_.ChangeFolder(remote);
+      } catch (const EFtpError& e) {
+        fail(e.what());
+        break;
+      }
+      reconnect = false;
+    }
+    ftp_.SetTransferType(TFtpTransferType::ftBinary);
+    if (events.FileStarted) events.FileStarted(remote + n, static_cast<int32_t>(size));
+    if (localName.empty()) {
+      fail("The name " + n + " can't be stored here, or another file of the group takes its place.");
+      continue;
+    }
+    bool stopped = false;
+    std::string error;
+    if (FetchOne(n, local, events, stopped, error)) {
+      ++result.Fetched;
+      doneBytes += std::max<int64_t>(0, size);
+      if (events.FileArrived) events.FileArrived(local, n);
+    } else if (stopped) {
+      break;  // an interrupted file leaves nothing under its name
+    } else {
+      FtpCloseQuietly(ftp_);
+      reconnect = true;
+      fail(error);
+      // This run still shows what arrived of it.
+      const std::string partial = localFolder + PartialName(localName);
+      if (!PartialName(localName).empty() && FileSize(partial) > 0) {
+        keep.insert(PartialName(localName));
+        if (events.FileArrived) events.FileArrived(partial, n);
+      }
+    }
+    progress();
+    if (events.Pause) events.Pause(pauseMs_);
   }
+  result.Completed = k == names.size();
+  if (result.Completed && mode == TFetchMode::All) PruneFolder(localFolder, keep);
   return result;
 }

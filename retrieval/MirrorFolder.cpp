@@ -13,7 +13,7 @@ namespace {
 
 // Works through descriptors, so that a folder swapped for a link while we
 // work can't lead the deletion elsewhere.
-void ClearAt(int dirFd) {
+void ClearAt(int dirFd, const std::set<std::string>* keep = nullptr) {
   const int fd = dup(dirFd);
   if (fd < 0) return;
   DIR* dir = fdopendir(fd);
@@ -24,7 +24,7 @@ void ClearAt(int dirFd) {
   std::vector<std::string> names;
   while (const dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+    if (name != "." && name != ".." && (keep == nullptr || keep->count(name) == 0)) names.push_back(name);
   }
   closedir(dir);
   for (const std::string& name : names) {
@@ -54,12 +54,38 @@ bool HasDotDot(const std::string& path) {
   return false;
 }
 
+bool BelowBase(const std::string& p) {
+  const std::string base = BaseFolder();
+  return p.size() > base.size() && p.compare(0, base.size(), base) == 0 && !HasDotDot(p);
+}
+
 }  // namespace
 
-bool ClearFolder(const std::string& path) {
-  const std::string base = BaseFolder();
+bool PruneFolder(const std::string& path, const std::set<std::string>& keep) {
   const std::string p = WithSeparator(path);
-  if (p.size() <= base.size() || p.compare(0, base.size(), base) != 0 || HasDotDot(p)) return false;
+  if (!BelowBase(p)) return false;
+  const int fd = ::open(p.substr(0, p.size() - 1).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  ClearAt(fd, &keep);
+  ::close(fd);
+  return true;
+}
+
+bool MakeRealFolder(const std::string& path) {
+  const std::string p = WithSeparator(path);
+  if (!BelowBase(p)) return false;
+  const std::string folder = p.substr(0, p.size() - 1);
+  struct stat st {};
+  if (lstat(folder.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    ::unlink(folder.c_str());  // a link goes, not what it points to
+  }
+  return ForceFolders(p) && lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ClearFolder(const std::string& path) {
+  const std::string p = WithSeparator(path);
+  if (!BelowBase(p)) return false;
   const std::string folder = p.substr(0, p.size() - 1);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {

@@ -116,7 +116,10 @@ void Session::Run() {
   }
   std::string line;
   while (!quit_) {
-    if (!ReadLine(line, 300000)) break;
+    if (!ReadLine(line, o_.IdleCloseMs >= 0 ? static_cast<int>(o_.IdleCloseMs) : 300000)) {
+      if (o_.IdleCloseMs >= 0 && !quit_) Reply("421 Timeout.");  // as servers end an idle session
+      break;
+    }
     const size_t blank = line.find(' ');
     std::string verb = line.substr(0, blank);
     for (char& c : verb) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

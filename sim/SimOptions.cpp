@@ -53,6 +53,7 @@ const char* SimUsage() {
          "  --ftp-greeting CODE    greet with CODE instead of 220, then close\n"
          "  --ftp-refuse-login     answer USER and PASS with 530\n"
          "  --ftp-user-230         log in at USER, without PASS\n"
+         "  --ftp-idle-close MS    answer 421 and close a session idle for MS\n"
          "  --ftp-426-after N      end each transfer with 426 after N bytes\n"
          "  --ftp-stall-after N    stall each data connection after N bytes\n"
          "  --ftp-close-during-transfer  close the control connection mid-transfer\n"
@@ -256,6 +257,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
       for (char& c : o.Ftp.HoldCommand)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       ++i;
+    } else if (a == "--ftp-idle-close") {
+      if (!number(0, 86400000)) return false;
+      o.Ftp.IdleCloseMs = n;
     } else if (a == "--ftp-early-226") {
       o.Ftp.Early226 = true;
     } else if (a == "--ftp-pasv-host") {

@@ -95,7 +95,9 @@ class TWindowDownloadView : public CDownloadView {
   void EnableDownload(bool enabled) override { f_.SetDownloadEnabled(enabled); }
   void EnableDisplayGroup() override { f_.SetDisplayGroupEnabled(true); }
   bool ReadSnapShotSetup() override { return f_.FMeter && f_.FMeter->ReadSnapShotSetup(); }
-  TWorkbookUpdate UpdateWorkbook(int group) override { return f_.UpdateWorkbook(group); }
+  TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) override {
+    return ::UpdateWorkbook(path, group, [this] { return f_.PumpMessages(); });
+  }
   void CloseFtp() override { f_.FtpDisconnect(); }
   bool FtpOpen() override { return f_.IsFtpConnected(); }
   void FileStarted(int32_t expectedSize) override { f_.FExpectedSize = expectedSize; }
