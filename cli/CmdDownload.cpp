@@ -18,16 +18,19 @@
 
 const char* const kDownloadUsage =
     "usage: krvo download --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
-    "                     [--pace-ms MS] [--timeout S]\n"
+    "                     [--pace-ms MS] [--timeout S] [--other-meter]\n"
     "  Reads the meter's identity, names and setup as the window's Connect does,\n"
     "  then downloads every data log group into DEVICE/DataLog/ as \"Download All\n"
     "  Group\" does (the earlier copy is replaced) and rebuilds the workbook.\n"
     "  Prints 'Group NN<TAB>FILES<TAB>RECORDS' per group, the final line, and the\n"
-    "  workbook's path. --pace-ms: the pause after each file (1000).\n";
+    "  workbook's path. --pace-ms: the pause after each file (1000).\n"
+    "  Each file arrives under a temporary name; the earlier copy stays until\n"
+    "  its replacement is whole. --other-meter: go on when the device folder\n"
+    "  holds the logs of a meter with another serial number.\n";
 
 const char* const kSyncUsage =
     "usage: krvo sync --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
-    "                 [--pace-ms MS] [--timeout S] [--no-workbook]\n"
+    "                 [--pace-ms MS] [--timeout S] [--no-workbook] [--other-meter]\n"
     "  As download, but keeps the files fetched earlier: only files missing\n"
     "  locally or of another size are fetched (under a temporary name until\n"
     "  complete), every other local file stays, and each group is read from all\n"
@@ -59,7 +62,7 @@ std::string ClaimDeviceName(const std::string& claimDir, const std::string& devi
 
 int Run(int argc, char** argv, bool sync) {
   std::set<std::string> values = {"--host", "--port", "--ftp-port", "--data-dir", "--pace-ms", "--timeout"};
-  std::set<std::string> flags;
+  std::set<std::string> flags = {"--other-meter"};
   if (sync) {
     values.insert({"--claim-dir", "--report"});
     flags.insert("--no-workbook");
@@ -111,6 +114,8 @@ int Run(int argc, char** argv, bool sync) {
   ftp.OnWorkBegin = [&view](TWorkMode, int32_t maximum) { view.WorkBegin(maximum); };
   ftp.OnWork = [&view](TWorkMode, int32_t count) { view.Work(count); };
   CLogDownload download(ftp, view, pace);
+  download.MeterSerial = session.Meter().DeviceInfo().SerialNumber;
+  download.ReplaceOtherMeter = args.Has("--other-meter");
   TDownloadResult result;
   try {
     result = sync ? download.mniDownloadNewClick(workbook) : download.mniDownload1Click();
@@ -121,7 +126,11 @@ int Run(int argc, char** argv, bool sync) {
   }
   view.EndLine();
   if (!result.Finished) {
-    if (session.Meter().NamesRead()) std::fprintf(stderr, "%s\n", Interrupted() ? "Interrupted." : "The download did not finish.");
+    if (result.OtherMeter) {
+      std::fputs("Use --other-meter to replace them.\n", stderr);
+    } else if (session.Meter().NamesRead()) {
+      std::fprintf(stderr, "%s\n", Interrupted() ? "Interrupted." : "The download did not finish.");
+    }
     return 1;
   }
   for (int g = 0; g < kGroupCount; ++g) {
@@ -135,7 +144,8 @@ int Run(int argc, char** argv, bool sync) {
   if (workbook) std::printf("%s\n", (DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx").c_str());
   if (result.Failed != 0 && sync)
     std::fprintf(stderr, "%zu %s could not be fetched.\n", result.Failed, result.Failed == 1 ? "file" : "files");
-  return result.Failed == 0 ? 0 : 1;
+  // The reasons were said with the final line.
+  return result.Failed == 0 && result.ListFailed == 0 && !result.SetupFailed ? 0 : 1;
 }
 
 }  // namespace

@@ -100,6 +100,7 @@ bool CGroupFetcher::FetchOne(const std::string& remoteName, const std::string& l
   }
   bool failed = false;
   try {
+    ftp_.SetTransferType(TFtpTransferType::ftBinary);
     ftp_.FetchFile(remoteName, temp, true, false);
     if (ftp_.LastTransferAborted()) {  // the server cut the transfer
       failed = true;
@@ -170,6 +171,8 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
       if (events.FileFailed) events.FileFailed(local, error);
     };
     if (mode == TFetchMode::OnlyNew && !localName.empty() && SameSizeFile(local, size)) {
+      const std::string partial = PartialName(local);
+      if (!partial.empty()) ::unlink(partial.c_str());  // the whole file is here
       ++result.Skipped;
       doneBytes += std::max<int64_t>(0, size);
       progress();
@@ -186,7 +189,6 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
       }
       reconnect = false;
     }
-    ftp_.SetTransferType(TFtpTransferType::ftBinary);
     if (events.FileStarted) events.FileStarted(remote + n, static_cast<int32_t>(size));
     if (localName.empty()) {
       fail("The name " + n + " can't be stored here, or another file of the group takes its place.");
@@ -194,7 +196,19 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     }
     bool stopped = false;
     std::string error;
-    if (FetchOne(n, local, events, stopped, error)) {
+    bool fetched = FetchOne(n, local, events, stopped, error);
+    if (!fetched && !stopped && !SessionAlive()) {
+      // The server dropped the session (an idle time-out, a restart): the
+      // file gets one more try on a new one.
+      try {
+        EnsureSession(events);
+        ftp_.ChangeFolder(remote);
+        fetched = FetchOne(n, local, events, stopped, error);
+      } catch (const EFtpError& e) {
+        error = e.what();
+      }
+    }
+    if (fetched) {
       ++result.Fetched;
       doneBytes += std::max<int64_t>(0, size);
       if (events.FileArrived) events.FileArrived(local, n);

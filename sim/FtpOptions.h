@@ -13,6 +13,7 @@ struct SimFtpOptions {
   bool CloseDuringTransfer = false;    // the control connection closes mid-transfer
   std::string HoldCommand;             // the reply to this command comes 11 s late
   long IdleCloseMs = -1;               // 421 and close after so long without a command
+  long CloseAfterCommands = -1;        // 421 and close after N commands of a session (a restart)
   bool Early226 = false;               // 150 and 226 in one write before any data
   std::string PasvHost = "127.0.0.1";  // the address the 227 reply names
 };

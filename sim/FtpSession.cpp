@@ -45,6 +45,7 @@ class Session {
 
  private:
   bool ReadLine(std::string& line, int timeoutMs);
+  long commands_ = 0;
   void Reply(const std::string& text) { SendRaw(ctl_, text + "\r\n"); }
   static bool SendRaw(int fd, const std::string& text);
   void Dispatch(const std::string& verb, const std::string& arg);
@@ -127,6 +128,10 @@ void Session::Run() {
     if (!o_.HoldCommand.empty() && verb == o_.HoldCommand)
       std::this_thread::sleep_for(std::chrono::seconds(11));  // past the client's read time-out
     Dispatch(verb, arg);
+    if (o_.CloseAfterCommands >= 0 && ++commands_ >= o_.CloseAfterCommands && !quit_) {
+      Reply("421 Service closing control connection.");
+      break;
+    }
   }
 }
 

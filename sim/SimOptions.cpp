@@ -54,6 +54,7 @@ const char* SimUsage() {
          "  --ftp-refuse-login     answer USER and PASS with 530\n"
          "  --ftp-user-230         log in at USER, without PASS\n"
          "  --ftp-idle-close MS    answer 421 and close a session idle for MS\n"
+         "  --ftp-close-after-commands N  answer 421 and close each session after N commands\n"
          "  --ftp-426-after N      end each transfer with 426 after N bytes\n"
          "  --ftp-stall-after N    stall each data connection after N bytes\n"
          "  --ftp-close-during-transfer  close the control connection mid-transfer\n"
@@ -260,6 +261,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
     } else if (a == "--ftp-idle-close") {
       if (!number(0, 86400000)) return false;
       o.Ftp.IdleCloseMs = n;
+    } else if (a == "--ftp-close-after-commands") {
+      if (!number(1, 1L << 30)) return false;
+      o.Ftp.CloseAfterCommands = n;
     } else if (a == "--ftp-early-226") {
       o.Ftp.Early226 = true;
     } else if (a == "--ftp-pasv-host") {
