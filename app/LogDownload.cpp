@@ -175,10 +175,14 @@ void CLogDownload::ReadSetup(const std::string& dataLog, TDownloadResult& result
 
 void CLogDownload::EndEarly() {
   if (view_.FtpOpen()) view_.CloseFtp();
-  view_.ShowStatus(0, "");
 }
 
 TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
+  // Panel 0's group progress never outlives the command, however it ends.
+  struct ClearProgress {
+    CDownloadView& view;
+    ~ClearProgress() { view.ShowStatus(0, ""); }
+  } clearProgress{view_};
   TDownloadResult result;
   groupsCompleted_ = true;
   view_.EnableDownload(false);
