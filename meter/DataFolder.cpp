@@ -1,5 +1,6 @@
 #include "meter/DataFolder.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "meter/TextCodec.h"
 
@@ -21,6 +23,19 @@ std::string ExecutableFolder() {
   std::string exe(buf, static_cast<size_t>(n));
   const size_t slash = exe.rfind('/');
   return slash == std::string::npos ? "" : exe.substr(0, slash + 1);
+}
+
+// The account's home from the password database; empty when it has none.
+std::string AccountHome() {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  if (size <= 0) size = 16384;
+  std::vector<char> buf(static_cast<size_t>(size));
+  passwd entry {};
+  passwd* found = nullptr;
+  while (getpwuid_r(getuid(), &entry, buf.data(), buf.size(), &found) == ERANGE && buf.size() < (1u << 20))
+    buf.resize(buf.size() * 2);
+  if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/') return "";
+  return found->pw_dir;
 }
 
 bool Unsafe(unsigned char c) {
@@ -51,8 +66,13 @@ std::string BaseFolder() {
     xdg = x;
   } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
     xdg = std::string(home) + "/.local/share";
+  } else if (const std::string account = AccountHome(); !account.empty()) {
+    xdg = WithSeparator(account) + ".local/share";
   } else {
-    xdg = "/tmp";
+    // Never a shared folder such as /tmp: anyone could plant files there, and it is emptied at boot.
+    throw ENoDataFolder(
+        "There is no folder for the data: neither XDG_DATA_HOME nor HOME is set, and the account has no "
+        "home. Name one with --data-dir DIR or the environment variable KRVO_DATA_DIR.");
   }
   const std::string base = WithSeparator(xdg) + "KRVOLogViewer/";
   ForceFolders(base);

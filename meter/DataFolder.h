@@ -2,11 +2,21 @@
 // The base folder that holds CommSet.ini and the device folders, and the
 // mapping of untrusted names (from the meter, from listings) to one safe
 // path component inside it.
+#include <stdexcept>
 #include <string>
+
+// There is no folder for the data: no KRVO_DATA_DIR, XDG_DATA_HOME or HOME,
+// and the account has no home in the password database.
+class ENoDataFolder : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // $KRVO_DATA_DIR, else the executable's folder for a portable copy (a
 // CommSet.ini beside the executable, a writable folder outside /usr), else
-// $XDG_DATA_HOME/KRVOLogViewer (made on first use). Ends with "/".
+// $XDG_DATA_HOME/KRVOLogViewer, with HOME (or the account's home in the
+// password database) + "/.local/share" for XDG_DATA_HOME (made on first
+// use). Ends with "/". Throws ENoDataFolder when there is no home at all.
 std::string BaseFolder();
 
 // One path component: "/", "\\", "..", control characters (C0 and C1) and the characters

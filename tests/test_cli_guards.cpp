@@ -3,6 +3,10 @@
 // FIFO where a file should be, a server that trickles, a killed fleet.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -110,4 +114,65 @@ TEST(CliGuards, AFolderNameInWindows1252ReadsAsItsCharacters) {
   EXPECT_EQ(cells["B1"], Hex("Caf\xC3\xA9"));
   EXPECT_EQ(cells["C6"], Hex("one"));
   EXPECT_EQ(cells["I26"], Hex("last"));
+}
+
+// ---- No home ----
+
+namespace {
+
+// krvo run as another account with no HOME, XDG_DATA_HOME or KRVO_DATA_DIR
+// (setpriv changes the account; env clears the variables), plus env.
+ProcessResult KrvoAs(uid_t uid, gid_t gid, const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+  std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(gid),
+                                   "--clear-groups", "/usr/bin/env", "-u", "HOME", "-u", "XDG_DATA_HOME", "-u",
+                                   "KRVO_DATA_DIR", "LC_ALL=C"};
+  argv.insert(argv.end(), env.begin(), env.end());
+  argv.push_back(KrvoPath());
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv);
+}
+
+}  // namespace
+
+TEST(CliGuards, WithoutHomeTheDataGoesToTheAccountsHomeOrNowhere) {
+  if (geteuid() != 0) GTEST_SKIP() << "running krvo as another account needs root";
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr) GTEST_SKIP() << "no account 'nobody'";
+  const uid_t nobodyUid = nobody->pw_uid;
+  const gid_t nobodyGid = nobody->pw_gid;
+  const std::string home = nobody->pw_dir;
+  uid_t stranger = 54321;
+  while (getpwuid(stranger) != nullptr) ++stranger;
+
+  // An account with a home in the password database: the data folder is in
+  // that home (here one that doesn't exist, so nothing is made).
+  if (!fs::exists(home)) {
+    const ProcessResult r = KrvoAs(nobodyUid, nobodyGid, {"fleet", "/dev/null"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "Cannot make a folder in " + home + "/.local/share/KRVOLogViewer/\n");
+  }
+
+  // An account without one: a clear error naming both ways to give a folder.
+  ProcessResult r = KrvoAs(stranger, stranger, {"fleet", "/dev/null"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("--data-dir"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("KRVO_DATA_DIR"), std::string::npos) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  // Commands that need no data folder don't ask for one.
+  r = KrvoAs(stranger, stranger, {"keyname", "1"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+
+  // Either way out named in the message works.
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0711), 0);
+  const std::string data = dir.Path() + "/data";
+  fs::create_directories(data);
+  ASSERT_EQ(chown(data.c_str(), stranger, stranger), 0);
+  r = KrvoAs(stranger, stranger, {"fleet", "/dev/null", "--data-dir", data});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(fs::is_directory(data + "/logs"));
+  fs::remove_all(data + "/logs");
+  r = KrvoAs(stranger, stranger, {"fleet", "/dev/null"}, {"KRVO_DATA_DIR=" + data});
+  EXPECT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_TRUE(fs::is_directory(data + "/logs"));
 }
