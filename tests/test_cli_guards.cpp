@@ -11,8 +11,11 @@
 #include <map>
 #include <sstream>
 
+#include "app/DeviceLock.h"
+#include "tests/support/Background.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
+#include "tests/support/Workbook.h"
 
 namespace fs = std::filesystem;
 
@@ -175,4 +178,157 @@ TEST(CliGuards, WithoutHomeTheDataGoesToTheAccountsHomeOrNowhere) {
   r = KrvoAs(stranger, stranger, {"fleet", "/dev/null"}, {"KRVO_DATA_DIR=" + data});
   EXPECT_EQ(r.ExitCode, 0) << r.Err;
   EXPECT_TRUE(fs::is_directory(data + "/logs"));
+}
+
+// ---- Readers and writers take the device's lock first ----
+
+namespace {
+
+// A device folder whose group 1 logs keys (key ids as the meter numbers
+// them), with one file of one record of values (raw, as logged).
+struct LoggedFolder {
+  TempDir dir;
+  std::string data = dir.Path() + "/data";
+  std::string dataLog = data + "/Meter L/DataLog";
+
+  void Write(const std::vector<int>& keys, const std::vector<int32_t>& raw) {
+    std::string ini = "[PanelName]\nBranchName1=one\n[Group0]\nKeyNum=" + std::to_string(keys.size()) + "\n";
+    for (size_t i = 0; i < keys.size(); ++i) {
+      char key[32];
+      std::snprintf(key, sizeof key, "keyArr%.2zu", i);
+      ini += std::string(key) + "=" + std::to_string(keys[i]) + "\n";
+    }
+    fs::create_directories(dataLog + "/Group1");
+    WriteAll(dataLog + "/DataLogSetup.ini", ini);
+    fs::remove(dataLog + "/Group1/a.dat");
+    AppendAll(dataLog + "/Group1/a.dat", DatRecord(raw, {26, 12, 7, 14, 3, 7}));
+  }
+  std::vector<std::string> KrvoArgs(std::vector<std::string> args) const {
+    args.insert(args.begin(), KrvoPath());
+    args.insert(args.end(), {"--data-dir", data});
+    return args;
+  }
+};
+
+// Group 1 of the meter's Ua (key 1, in hundredths of a volt) and Ia (key 10,
+// in thousandths of an ampere).
+const std::vector<int> kUa = {1}, kUaIa = {1, 10};
+
+}  // namespace
+
+TEST(CliGuards, AnExportWaitingForASyncReadsTheSetupTheSyncLeft) {
+  LoggedFolder dev;
+  dev.Write(kUa, {22000});
+  ASSERT_EQ(Krvo({"export", dev.dataLog, "--data-dir", dev.data}).ExitCode, 0);
+  const std::string workbook = dev.dataLog + "/template.xlsx";
+  const std::string good = ReadAll(workbook);
+  ASSERT_EQ(DumpWorkbook(workbook).Cell("Data Log #01!C2").Value, "220");
+
+  // A sync holds the folder: the export waits, and writes nothing meanwhile.
+  CDeviceLock sync;
+  std::string error;
+  ASSERT_TRUE(sync.Acquire(dev.dataLog, "a sync in the test", {}, error)) << error;
+  BackgroundProcess exporter(dev.KrvoArgs({"export", dev.dataLog}), dev.dir.Path(), {"LC_ALL=C"});
+  ASSERT_TRUE(WaitFor(exporter, [&] {
+    return exporter.Err().find("Waiting for " + dev.dataLog + "/: a sync in the test is writing it.") !=
+               std::string::npos &&
+           BlockedOnLock(exporter.Pid(), CDeviceLock::PathOf(dev.dataLog));
+  })) << exporter.Wait().Err;
+  EXPECT_EQ(ReadAll(workbook), good);
+  EXPECT_EQ(FolderNames(dev.dataLog), (std::vector<std::string>{"DataLogSetup.ini", "Group1", "template.xlsx"}));
+
+  // The sync changes the keys and the files together, then lets go.
+  dev.Write(kUaIa, {23000, 5000});
+  sync.Release();
+  const ProcessResult r = exporter.Wait();
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const WorkbookDump d = DumpWorkbook(workbook);
+  ASSERT_EQ(d.ExitCode, 0) << d.Error;
+  EXPECT_EQ(d.Cell("Data Log #01!C1").Value, "'Voltage-I Ua'");
+  EXPECT_EQ(d.Cell("Data Log #01!D1").Value, "'Mains-I  Ia'");
+  EXPECT_EQ(d.Cell("Data Log #01!C2").Value, "230");
+  EXPECT_EQ(d.Cell("Data Log #01!D2").Value, "5");
+  EXPECT_EQ(d.Size.at("Data Log #01"), std::make_pair(2, 4));
+}
+
+TEST(CliGuards, ShowWaitsForAWriterButNotForAnotherReader) {
+  LoggedFolder dev;
+  dev.Write(kUa, {22000});
+  auto lastCells = [](const std::string& out) {
+    std::istringstream in(out);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  };
+  {
+    CDeviceLock reader;
+    std::string error;
+    ASSERT_TRUE(reader.Acquire(dev.dataLog, "a reader", {}, error, TLockMode::Shared)) << error;
+    const ProcessResult r = RunProcess(dev.KrvoArgs({"show", dev.dataLog, "--group", "1"}), {"LC_ALL=C"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(lastCells(r.Out).at(0), "No.\tTimeStamp\tVoltage-I Ua");
+  }
+  CDeviceLock writer;
+  std::string error;
+  ASSERT_TRUE(writer.Acquire(dev.dataLog, "a writer", {}, error)) << error;
+  BackgroundProcess show(dev.KrvoArgs({"show", dev.dataLog + "/.", "--group", "1"}), dev.dir.Path(), {"LC_ALL=C"});
+  ASSERT_TRUE(WaitFor(show, [&] {
+    return show.Err().find("a writer is writing it.") != std::string::npos &&
+           BlockedOnLock(show.Pid(), CDeviceLock::PathOf(dev.dataLog));
+  })) << show.Wait().Err;
+  dev.Write(kUaIa, {23000, 5000});
+  writer.Release();
+  const ProcessResult r = show.Wait();
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const std::vector<std::string> lines = lastCells(r.Out);
+  ASSERT_EQ(lines.size(), 2u) << r.Out;
+  EXPECT_EQ(lines[0], "No.\tTimeStamp\tVoltage-I Ua\tMains-I  Ia");
+  EXPECT_EQ(lines[1].substr(lines[1].rfind('\t', lines[1].rfind('\t') - 1)), "\t230\t5");
+}
+
+namespace {
+
+// A small meter: group 1 logs two keys once a minute, over two days.
+std::vector<std::string> SmallMeter(const std::string& root, std::vector<std::string> extra = {}) {
+  std::vector<std::string> a = {"--data-root", root, "--records", "2000", "--log-start", "2026-11-01",
+                                "--group", "1:60:1,10"};
+  for (int g = 2; g <= 10; ++g) a.insert(a.end(), {"--group", std::to_string(g) + ":60:"});
+  a.insert(a.end(), extra.begin(), extra.end());
+  return a;
+}
+
+std::vector<std::string> SyncArgs(const SimProcess& sim, const std::string& data, std::vector<std::string> extra = {}) {
+  std::vector<std::string> a = {KrvoPath(), "sync", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
+                                "--ftp-port", std::to_string(sim.FtpPort()), "--data-dir", data, "--pace-ms", "0"};
+  a.insert(a.end(), extra.begin(), extra.end());
+  return a;
+}
+
+}  // namespace
+
+TEST(CliGuards, SyncWaitsForTheRunThatHoldsTheFolder) {
+  TempDir dir;
+  const std::string root = dir.Path() + "/meter", data = dir.Path() + "/data";
+  const std::string device = data + "/Panel A", dataLog = device + "/DataLog";
+  SimProcess sim(SmallMeter(root));
+  CDeviceLock other;
+  std::string error;
+  ASSERT_TRUE(other.Acquire(dataLog, "another run", {}, error)) << error;
+
+  BackgroundProcess sync(SyncArgs(sim, data), dir.Path(), {"LC_ALL=C"});
+  ASSERT_TRUE(WaitFor(sync, [&] {
+    return sync.Err().find("Waiting for the folder of \"Panel A\": another run is writing it.") != std::string::npos &&
+           BlockedOnLock(sync.Pid(), CDeviceLock::PathOf(dataLog));
+  })) << sync.Wait().Err;
+  EXPECT_EQ(FolderNames(device), std::vector<std::string>{"DataLog.lock"});  // nothing of the folder written
+  other.Release();
+  ProcessResult r = sync.Wait();
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const std::vector<std::string> days = FolderNames(root + "/DataLog/Group1");
+  ASSERT_EQ(days.size(), 2u);
+  EXPECT_EQ(FolderNames(dataLog + "/Group1"), days);
+  for (const std::string& day : days)
+    EXPECT_EQ(ReadAll(dataLog + "/Group1/" + day), ReadAll(root + "/DataLog/Group1/" + day)) << day;
+
 }
