@@ -307,7 +307,7 @@ std::vector<std::string> SyncArgs(const SimProcess& sim, const std::string& data
 
 }  // namespace
 
-TEST(CliGuards, SyncWaitsForTheRunThatHoldsTheFolder) {
+TEST(CliGuards, SyncAndSetupWaitForTheRunThatHoldsTheFolder) {
   TempDir dir;
   const std::string root = dir.Path() + "/meter", data = dir.Path() + "/data";
   const std::string device = data + "/Panel A", dataLog = device + "/DataLog";
@@ -331,4 +331,20 @@ TEST(CliGuards, SyncWaitsForTheRunThatHoldsTheFolder) {
   for (const std::string& day : days)
     EXPECT_EQ(ReadAll(dataLog + "/Group1/" + day), ReadAll(root + "/DataLog/Group1/" + day)) << day;
 
+  // krvo setup writes the same folder: it waits too.
+  const std::string before = ReadAll(dataLog + "/DataLogSetup.ini");
+  ASSERT_TRUE(other.Acquire(dataLog, "another run", {}, error)) << error;
+  BackgroundProcess setup({KrvoPath(), "setup", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
+                           "--data-dir", data},
+                          dir.Path(), {"LC_ALL=C"});
+  ASSERT_TRUE(WaitFor(setup, [&] { return BlockedOnLock(setup.Pid(), CDeviceLock::PathOf(dataLog)); }))
+      << setup.Wait().Err;
+  // The setup reads the file only once it holds the folder: what the other
+  // run left is completed into the whole setup again.
+  WriteAll(dataLog + "/DataLogSetup.ini", "[PanelName]\nDeviceName=Panel A\n");
+  other.Release();
+  r = setup.Wait();
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Err, "Waiting for " + dataLog + "/: another run is writing it.\n");
+  EXPECT_EQ(ReadAll(dataLog + "/DataLogSetup.ini"), before);
 }
