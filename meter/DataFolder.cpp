@@ -1,9 +1,11 @@
 #include "meter/DataFolder.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -132,6 +134,29 @@ bool ForceFolders(const std::string& path) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& text) {
+  text.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) {
+    text.resize(std::min(maxBytes, static_cast<size_t>(st.st_size) + 1));  // + 1: a file grown meanwhile shows
+    size_t got = 0;
+    while (got < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+  }
+  ::close(fd);
+  if (!ok) text.clear();
+  return ok;
 }
 
 bool FolderExists(const std::string& path) {

@@ -31,6 +31,11 @@ std::string DeviceDataLogFolder(const std::string& deviceName);
 bool ForceFolders(const std::string& path);
 
 bool FileExists(const std::string& path);
+// Reads at most maxBytes of path into text when path is a regular file:
+// never through a symbolic link, never waiting on a FIFO or a device that
+// stands in a file's place. False when it is missing, no regular file, or
+// can't be read.
+bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& text);
 bool FolderExists(const std::string& path);
 // path with one "/" at its end.
 std::string WithSeparator(const std::string& path);

@@ -5,8 +5,10 @@
 
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -347,4 +349,39 @@ TEST(CliGuards, SyncAndSetupWaitForTheRunThatHoldsTheFolder) {
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   EXPECT_EQ(r.Err, "Waiting for " + dataLog + "/: another run is writing it.\n");
   EXPECT_EQ(ReadAll(dataLog + "/DataLogSetup.ini"), before);
+}
+
+// ---- A FIFO where a file should be ----
+
+TEST(CliGuards, FifosInTheDeviceFolderHangNothing) {
+  TempDir dir;
+  const std::string root = dir.Path() + "/meter", data = dir.Path() + "/data";
+  const std::string dataLog = data + "/Panel A/DataLog";
+  SimProcess sim(SmallMeter(root));
+  ASSERT_EQ(RunProcess(SyncArgs(sim, data), {"LC_ALL=C"}).ExitCode, 0);
+  const std::string keys = ReadAll(dataLog + "/Group1.keys");
+  ASSERT_FALSE(keys.empty());
+  // Opening a FIFO for reading waits for a writer that never comes.
+  for (const char* name : {"/Group1.keys", "/Group2.keys"}) {
+    fs::remove(dataLog + name);
+    ASSERT_EQ(mkfifo((dataLog + name).c_str(), 0644), 0);
+  }
+  ASSERT_EQ(mkfifo((dataLog + "/Group1/zz.dat").c_str(), 0644), 0);
+
+  ProcessResult r = RunProcess(SyncArgs(sim, data), {"LC_ALL=C"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  // The keys are known again, in a file of their own; the group stays in place.
+  EXPECT_EQ(ReadAll(dataLog + "/Group1.keys"), keys);
+  EXPECT_TRUE(fs::is_regular_file(dataLog + "/Group2.keys"));
+  for (const std::string& n : FolderNames(dataLog)) EXPECT_EQ(n.find("Group1."), n.rfind("Group1.keys", 0)) << n;
+  EXPECT_TRUE(fs::is_fifo(dataLog + "/Group1/zz.dat"));  // not the meter's: left as it is, read as nothing
+
+  // The readers pass it by too.
+  r = Krvo({"show", dataLog, "--group", "1", "--data-dir", data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 2001);
+  fs::remove(dataLog + "/Group3.keys");
+  ASSERT_EQ(mkfifo((dataLog + "/Group3.keys").c_str(), 0644), 0);
+  r = Krvo({"export", dataLog, "--data-dir", data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
 }
