@@ -100,10 +100,10 @@ int CmdExport(int argc, char** argv) {
     const std::string chosen = AbsoluteFolder(args.Positional()[0]);
     // The lock comes before anything of the folder is read: a sync holding
     // it changes the setup and the files together, and files read with the
-    // setup of before give wrong numbers. A folder that isn't there is left
-    // for the load to report, and isn't made by the lock.
+    // setup of before give wrong numbers. Only a device's folder gets a lock
+    // file beside it: one without a setup is left for the load to report.
     std::string dataLog;
-    if (DataLogFolderOf(chosen, dataLog) && FolderExists(dataLog) &&
+    if (DataLogFolderOf(chosen, dataLog) && FileExists(dataLog + kSetupFileName) &&
         !LockDeviceFolder(lock, dataLog, ProcessOwner("export"), TLockMode::Exclusive))
       return 1;
     if (!OpenOfflineFolder(chosen, folder, view)) return 1;
