@@ -385,3 +385,43 @@ TEST(CliGuards, FifosInTheDeviceFolderHangNothing) {
   r = Krvo({"export", dataLog, "--data-dir", data});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
 }
+
+// ---- A server that trickles ----
+
+TEST(CliGuards, ATricklingTransferFailsWithinTheLowSpeedWindow) {
+  TempDir dir;
+  const std::string root = dir.Path() + "/meter", data = dir.Path() + "/data";
+  SimProcess trickle(SmallMeter(root, {"--ftp-trickle-ms", "100"}));  // 10 bytes/s
+  // 40 bytes take 4 s: every wait is short, the whole is far below 1024 bytes/s.
+  WriteAll(root + "/DataLog/small.bin", std::string(40, 'k'));
+  auto get = [&](std::vector<std::string> extra) {
+    std::vector<std::string> a = {"get", "--host", "127.0.0.1", "--ftp-port", std::to_string(trickle.FtpPort()),
+                                  "--timeout", "2", "/DataLog/small.bin", dir.Path() + "/small.bin"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return Krvo(a);
+  };
+  ProcessResult r = get({});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err.rfind("Transfer too slow: ", 0), 0u) << r.Err;
+  EXPECT_FALSE(fs::exists(dir.Path() + "/small.bin"));
+  // A limit below the trickle's speed, and none at all, let it through.
+  for (const char* limit : {"1", "0"}) {
+    r = get({"--low-speed", limit});
+    EXPECT_EQ(r.ExitCode, 0) << limit << ": " << r.Err;
+    EXPECT_EQ(ReadAll(dir.Path() + "/small.bin"), std::string(40, 'k')) << limit;
+    fs::remove(dir.Path() + "/small.bin");
+  }
+
+  // A sync: each of group 1's day files fails in its turn, and counts as failed.
+  fs::remove(root + "/DataLog/small.bin");
+  r = RunProcess(SyncArgs(trickle, data, {"--timeout", "1", "--no-workbook"}), {"LC_ALL=C"});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("2 files could not be fetched."), std::string::npos) << r.Err;
+  EXPECT_EQ(FolderNames(data + "/Panel A/DataLog/Group1"), std::vector<std::string>{});  // no part left
+  // The same files at full speed pass under the same limit.
+  SimProcess normal(SmallMeter(root));
+  r = RunProcess(SyncArgs(normal, data, {"--timeout", "1", "--no-workbook"}), {"LC_ALL=C"});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  for (const std::string& day : FolderNames(root + "/DataLog/Group1"))
+    EXPECT_EQ(ReadAll(data + "/Panel A/DataLog/Group1/" + day), ReadAll(root + "/DataLog/Group1/" + day)) << day;
+}
