@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "app/DeviceLock.h"
 #include "tests/support/Background.h"
@@ -424,4 +425,42 @@ TEST(CliGuards, ATricklingTransferFailsWithinTheLowSpeedWindow) {
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   for (const std::string& day : FolderNames(root + "/DataLog/Group1"))
     EXPECT_EQ(ReadAll(data + "/Panel A/DataLog/Group1/" + day), ReadAll(root + "/DataLog/Group1/" + day)) << day;
+}
+
+// ---- What killed runs leave ----
+
+namespace {
+
+// The id of a process that has ended (and was reaped).
+pid_t DeadPid() {
+  const pid_t pid = StartProcess({"/bin/true"});
+  while (!ProcessEnded(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return pid;
+}
+
+}  // namespace
+
+TEST(CliGuards, ASetupSaveClearsWhatAKilledSaveLeft) {
+  TempDir dir;
+  const std::string data = dir.Path() + "/data", dataLog = data + "/Panel A/DataLog/";
+  SimProcess sim(SmallMeter(dir.Path() + "/meter"));
+  const std::vector<std::string> setup = {KrvoPath(), "setup", "--host", "127.0.0.1", "--port",
+                                          std::to_string(sim.ModbusPort()), "--data-dir", data};
+  ASSERT_EQ(RunProcess(setup).ExitCode, 0);
+  const std::string dead = ".DataLogSetup.ini.~krvo-" + std::to_string(DeadPid()) + "-AbC123";
+  const std::string live = ".DataLogSetup.ini.~krvo-" + std::to_string(getpid()) + "-XyZ789";  // a save under way
+  WriteAll(dataLog + dead, "[Group0]\n");
+  WriteAll(dataLog + live, "[Group0]\n");
+  WriteAll(dataLog + "DataLogSetup.ini", "[Group0]\nKeyNum=77\n");  // so that the setup saves
+  chmod((dataLog + "DataLogSetup.ini").c_str(), 0600);
+  const ProcessResult r = RunProcess(setup);
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  std::vector<std::string> names = FolderNames(dataLog);
+  EXPECT_EQ(std::count(names.begin(), names.end(), dead), 0);
+  EXPECT_EQ(std::count(names.begin(), names.end(), live), 1);
+  for (const std::string& n : names) EXPECT_TRUE(n == live || n.find("~krvo") == std::string::npos) << n;
+  for (const std::string& n : names) EXPECT_EQ(n.find(".krvo-tmp-"), std::string::npos) << n;
+  struct stat st {};
+  ASSERT_EQ(stat((dataLog + "DataLogSetup.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);  // the file's mode stays
 }
