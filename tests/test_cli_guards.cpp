@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -463,4 +464,84 @@ TEST(CliGuards, ASetupSaveClearsWhatAKilledSaveLeft) {
   struct stat st {};
   ASSERT_EQ(stat((dataLog + "DataLogSetup.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);  // the file's mode stays
+}
+
+namespace {
+
+// The children of a process (from /proc), and whether a process still runs
+// (a zombie no longer does).
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> out;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string name = e.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = ReadAll(e.path().string() + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream f(stat.substr(close + 2));
+    std::string state;
+    long ppid = 0;
+    if (f >> state >> ppid && ppid == parent) out.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return out;
+}
+
+bool Running(pid_t pid) {
+  const std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+std::vector<std::string> RunFolders(const std::string& data) {
+  std::vector<std::string> out;
+  for (const std::string& n : FolderNames(data))
+    if (n.rfind(".fleet-run-", 0) == 0) out.push_back(n);
+  return out;
+}
+
+}  // namespace
+
+TEST(CliGuards, AKilledFleetTakesItsSyncsAlongAndTheNextRunClearsItsFolder) {
+  TempDir dir;
+  const std::string data = dir.Path() + "/data";
+  SimProcess sim(SmallMeter(dir.Path() + "/meter"));
+  const std::string fleet = dir.Path() + "/fleet.txt";
+  WriteAll(fleet, "127.0.0.1 " + std::to_string(sim.ModbusPort()) + " " + std::to_string(sim.FtpPort()) + "\n");
+  // Ten minutes' pause after each file: the sync is still there when the fleet is killed.
+  BackgroundProcess run({KrvoPath(), "fleet", fleet, "--data-dir", data, "--pace-ms", "600000"}, dir.Path(),
+                        {"LC_ALL=C"});
+  std::vector<pid_t> syncs;
+  ASSERT_TRUE(WaitFor(run, [&] {
+    syncs = ChildrenOf(run.Pid());
+    return !syncs.empty() && ReadAll("/proc/" + std::to_string(syncs[0]) + "/cmdline").find("sync") != std::string::npos;
+  })) << run.Wait().Err;
+  const std::vector<std::string> left = RunFolders(data);
+  ASSERT_EQ(left.size(), 1u);
+  kill(run.Pid(), SIGKILL);
+  run.Wait();
+  // The sync dies with it (polled; the bound is far beyond the sync's own end, were it left running).
+  bool gone = false;
+  for (int i = 0; i < 30000 && !gone; ++i) {
+    gone = !Running(syncs[0]);
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(gone) << "the killed fleet's sync runs on";
+  if (!gone) kill(syncs[0], SIGKILL);
+  EXPECT_EQ(RunFolders(data), left);
+
+  // The next run clears the dead run's folder, and leaves a live run's and
+  // a link that only looks like one (with what it points at).
+  const std::string live = ".fleet-run-" + std::to_string(getpid()) + "-AbC123";
+  fs::create_directories(data + "/" + live + "/claims");
+  const std::string outside = dir.Path() + "/outside";
+  fs::create_directories(outside);
+  WriteAll(outside + "/keep", "x");
+  const std::string link = ".fleet-run-" + std::to_string(DeadPid()) + "-link";
+  fs::create_directory_symlink(outside, data + "/" + link);
+  const ProcessResult again = Krvo({"fleet", fleet, "--data-dir", data, "--pace-ms", "0"});
+  EXPECT_EQ(again.ExitCode, 0) << again.Out << again.Err;
+  std::vector<std::string> stay = {link, live};
+  std::sort(stay.begin(), stay.end());
+  EXPECT_EQ(RunFolders(data), stay);
+  EXPECT_EQ(ReadAll(outside + "/keep"), "x");
 }
