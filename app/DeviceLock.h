@@ -36,7 +36,7 @@ class CDeviceLock {
   static std::string PathOf(const std::string& dataLogFolder);
 
  private:
-  bool Open(const std::string& dataLogFolder, std::string& error);
+  bool Open(const std::string& dataLogFolder, std::string& error, TLockMode mode);
   std::string Holder() const;
   void Note(const std::string& owner, TLockMode mode);
 

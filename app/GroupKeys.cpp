@@ -11,6 +11,9 @@
 
 namespace {
 
+// 64 key ids of at most 5 digits and the lines around them take under 500 bytes.
+constexpr size_t kMaxKeysFileBytes = 4096;
+
 std::string KeysText(const TDataLogSetup& s) {
   std::string text = "[Keys]\nKeyNum=" + std::to_string(s.KeyNum) + "\nKeyIds=";
   const int n = std::min<int>(s.KeyNum, kMaxKeys);
@@ -29,18 +32,17 @@ std::string GroupKeysPath(const std::string& dataLogFolder, int group) {
 }
 
 bool SameGroupKeys(const std::string& dataLogFolder, int group, const TDataLogSetup& setup) {
-  const std::string path = GroupKeysPath(dataLogFolder, group);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return true;  // nothing known: the files are taken as they are
-  char buf[4096];
-  const size_t n = std::fread(buf, 1, sizeof buf, f);
-  std::fclose(f);
-  return std::string(buf, n) == KeysText(setup);
+  // Only a regular file of ours is read: a FIFO in its place would hang the sync.
+  std::string text;
+  if (!ReadRegularFile(GroupKeysPath(dataLogFolder, group), kMaxKeysFileBytes, text))
+    return true;  // nothing known: the files are taken as they are
+  return text == KeysText(setup);
 }
 
 bool WriteGroupKeys(const std::string& dataLogFolder, int group, const TDataLogSetup& setup) {
   const std::string path = GroupKeysPath(dataLogFolder, group);
-  if (SameGroupKeys(dataLogFolder, group, setup) && FileExists(path)) return true;
+  std::string known;
+  if (ReadRegularFile(path, kMaxKeysFileBytes, known) && known == KeysText(setup)) return true;
   std::string temp;
   try {
     temp = CreateTempBeside(path);
@@ -50,8 +52,8 @@ bool WriteGroupKeys(const std::string& dataLogFolder, int group, const TDataLogS
   std::FILE* f = std::fopen(temp.c_str(), "wb");
   const std::string text = KeysText(setup);
   const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f != nullptr && std::fclose(f) != 0) return false;
-  if (!written) {
+  const bool closed = f != nullptr && std::fclose(f) == 0;
+  if (!written || !closed) {
     std::remove(temp.c_str());
     return false;
   }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "meter/TextCodec.h"
+
 namespace {
 
 constexpr size_t kFlushBytes = 1 << 20;
@@ -24,26 +26,51 @@ void AppendInt(std::string& out, long v) {
   out.append(text, r.ptr);
 }
 
-// Text as XML character data; characters XML can't hold are written as the
-// spreadsheet escape _xHHHH_, and so is a literal "_x" that would read as one.
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// "_x" + four hex digits + "_" at text[at]: what a reader takes for an escape.
+bool LooksEscaped(std::string_view text, size_t at) {
+  return at + 7 <= text.size() && text[at] == '_' && text[at + 1] == 'x' && IsHex(text[at + 2]) &&
+         IsHex(text[at + 3]) && IsHex(text[at + 4]) && IsHex(text[at + 5]) && text[at + 6] == '_';
+}
+
+void AppendSpreadsheetEscape(std::string& out, char32_t cp) {
+  char esc[16];
+  std::snprintf(esc, sizeof esc, "_x%04X_", static_cast<unsigned>(cp));
+  out += esc;
+}
+
+// Text as XML 1.0 character data (valid in attribute values too). Characters
+// XML can't hold are written as the spreadsheet escape _xHHHH_, and the "_"
+// of a literal "_xHHHH_" as _x005F_, so that both read back as they were.
+// Names come from files made on Windows too: bytes that are no UTF-8 are
+// Windows-1252, so the part stays well-formed UTF-8.
 void AppendEscaped(std::string& out, std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    switch (c) {
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const size_t len = Utf8SequenceAt(text, i, cp);
+    if (len == 0) {
+      AppendWindows1252(out, static_cast<uint8_t>(text[i]));
+      ++i;
+      continue;
+    }
+    switch (cp) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
+      // A raw CR would come back as LF: XML parsers normalise line ends.
+      case '\r': out += "&#13;"; break;
       default:
-        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') ||
-            (c == '_' && i + 1 < text.size() && text[i + 1] == 'x')) {
-          char esc[16];
-          std::snprintf(esc, sizeof esc, "_x%04X_", c);
-          out += esc;
+        if ((cp < 0x20 && cp != '\t' && cp != '\n') || cp == 0xFFFE || cp == 0xFFFF) {
+          AppendSpreadsheetEscape(out, cp);
+        } else if (cp == '_' && LooksEscaped(text, i)) {
+          AppendSpreadsheetEscape(out, cp);
         } else {
-          out += static_cast<char>(c);
+          out.append(text.substr(i, len));
         }
     }
+    i += len;
   }
 }
 
@@ -127,7 +154,8 @@ void CSheetXmlWriter::Text(int column, std::string_view text, int style) {
   buf_ += " t=\"inlineStr\"><is><t";
   // Blanks at either end are kept only when the text says so.
   if (!text.empty() && (text.front() == ' ' || text.back() == ' ' || text.front() == '\t' ||
-                        text.back() == '\t' || text.front() == '\n' || text.back() == '\n'))
+                        text.back() == '\t' || text.front() == '\n' || text.back() == '\n' ||
+                        text.front() == '\r' || text.back() == '\r'))
     buf_ += " xml:space=\"preserve\"";
   buf_ += '>';
   AppendEscaped(buf_, text);

@@ -3,8 +3,6 @@
 #include <filesystem>
 #include <string>
 
-#include <unistd.h>
-
 #include "app/CsvExport.h"
 #include "app/DeviceLock.h"
 #include "meter/FileReplace.h"
@@ -13,6 +11,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/FolderLock.h"
 #include "cli/FtpSession.h"
 #include "meter/DataFolder.h"
 #include "meter/ZelDef.h"
@@ -98,16 +97,16 @@ int CmdExport(int argc, char** argv) {
   std::string folder;
   CDeviceLock lock;
   try {
-    if (!OpenOfflineFolder(AbsoluteFolder(args.Positional()[0]), folder, view)) return 1;
-    std::string error;
-    if (!lock.Acquire(folder, "krvo export (process " + std::to_string(getpid()) + ")",
-                      [&](const std::string& holder) {
-                        std::fprintf(stderr, "Waiting for %s: %s is writing it.\n", folder.c_str(), holder.c_str());
-                      },
-                      error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
+    const std::string chosen = AbsoluteFolder(args.Positional()[0]);
+    // The lock comes before anything of the folder is read: a sync holding
+    // it changes the setup and the files together, and files read with the
+    // setup of before give wrong numbers. Only a device's folder gets a lock
+    // file beside it: one without a setup is left for the load to report.
+    std::string dataLog;
+    if (DataLogFolderOf(chosen, dataLog) && FileExists(dataLog + kSetupFileName) &&
+        !LockDeviceFolder(lock, dataLog, ProcessOwner("export"), TLockMode::Exclusive))
       return 1;
-    }
+    if (!OpenOfflineFolder(chosen, folder, view)) return 1;
     if (!LoadAllGroups(folder, view)) {
       std::fprintf(stderr, "Interrupted.\n");
       return 1;

@@ -1,9 +1,12 @@
+#include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +21,6 @@
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
 #include "meter/DataFolder.h"
-
-extern char** environ;
 
 const char* const kFleetUsage =
     "usage: krvo fleet FILE [--jobs N] [--json] [--data-dir DIR]\n"
@@ -87,8 +88,22 @@ std::string SelfPath() {
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "krvo";
 }
 
+// The last line of a child's log, from its last 64 kB; a log that is no
+// regular file (a FIFO, a link planted in DATA/logs) is not read.
 std::string LastLine(const std::string& path) {
-  std::ifstream in(path);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return "";
+  struct stat st {};
+  std::string text;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    const off_t tail = 65536;
+    const off_t from = st.st_size > tail ? st.st_size - tail : 0;
+    text.resize(static_cast<size_t>(st.st_size - from));
+    const ssize_t n = pread(fd, text.data(), text.size(), from);
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  ::close(fd);
+  std::istringstream in(text);
   std::string line, last;
   while (std::getline(in, line)) {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
@@ -97,6 +112,68 @@ std::string LastLine(const std::string& path) {
     if (!line.empty()) last = line;
   }
   return last;
+}
+
+constexpr const char* kRunPrefix = ".fleet-run-";
+
+// Removes the run folders (".fleet-run-PID-XXXXXX") that fleets killed
+// meanwhile left in base: those whose process is gone. Only real folders
+// directly in base; a link of that name is not ours and is left alone.
+void RemoveDeadRuns(const std::string& base) {
+  DIR* dir = opendir(base.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> dead;
+  const std::string prefix = kRunPrefix;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || end == name.c_str() + prefix.size() || *end != '-') continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) continue;  // still running
+    struct stat st {};
+    if (lstat((base + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) dead.push_back(base + name);
+  }
+  closedir(dir);
+  for (const std::string& path : dead) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);  // removes links inside, never what they point at
+  }
+}
+
+// Opens a file for a child's output: never through a link, never a FIFO or
+// a device; /dev/null when the file can't be had.
+int OpenOutput(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  struct stat st {};
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd, 0) != 0)) {
+    ::close(fd);
+    fd = -1;
+  }
+  if (fd < 0) fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  return fd;
+}
+
+// Starts argv as a child that dies with this process: a killed fleet must
+// not leave its syncs running. -1 when it can't be started.
+pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath) {
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = OpenOutput(outPath), err = OpenOutput(errPath);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // The parent may have died before the signal was asked for: then it's gone already.
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    execv(cargv[0], cargv.data());
+    _exit(127);
+  }
+  for (int fd : {in, out, err})
+    if (fd >= 0) ::close(fd);
+  return pid;
 }
 
 std::string Json(const std::string& s) {
@@ -137,8 +214,10 @@ int CmdFleet(int argc, char** argv) {
   const std::string base = BaseFolder();
   const std::string logs = base + "logs/";
   ForceFolders(logs);
-  // The run's own folder: the claims of device names, the children's reports.
-  std::string runTemplate = base + ".fleet-run-XXXXXX";
+  RemoveDeadRuns(base);
+  // The run's own folder: the claims of device names, the children's
+  // reports; named with this process's id, so a later run can tell it is left over.
+  std::string runTemplate = base + kRunPrefix + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(runTemplate.data()) == nullptr) {
     std::fprintf(stderr, "Cannot make a folder in %s\n", base.c_str());
     return 1;
@@ -161,23 +240,14 @@ int CmdFleet(int argc, char** argv) {
                                   "--ftp-port", std::to_string(m.FtpPort), "--data-dir", base,
                                   "--claim-dir", run + "claims", "--report", run + tag + ".report"};
     a.insert(a.end(), passOn.begin(), passOn.end());
-    std::vector<char*> cargv;
-    for (std::string& s : a) cargv.push_back(s.data());
-    cargv.push_back(nullptr);
     std::string logName = SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, (run + tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, (logs + logName).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     m.Start = Clock::now();
-    if (posix_spawn(&m.Pid, self.c_str(), &fa, nullptr, cargv.data(), environ) != 0) {
-      m.Pid = -1;
+    m.Pid = StartChild(a, run + tag + ".out", logs + logName);
+    if (m.Pid < 0) {
       m.Error = "cannot start krvo sync";
     } else {
       running[m.Pid] = i;
     }
-    posix_spawn_file_actions_destroy(&fa);
   };
   auto finish = [&](size_t i, int status) {
     Meter& m = meters[i];

@@ -2,7 +2,9 @@
 #include <exception>
 
 #include "cli/Commands.h"
+#include "cli/FolderLock.h"
 #include "cli/MeterSession.h"
+#include "meter/DataFolder.h"
 
 const char* const kSetupUsage =
     "usage: krvo setup --host HOST [--port N] [--data-dir DIR]\n"
@@ -17,12 +19,19 @@ int CmdSetup(int argc, char** argv) {
 
   MeterSession session(host, port);
   if (!session.Open()) return 1;
+  // The names are saved once this run holds the device's folder.
+  session.Meter().SetSaveNames(false);
   if (!session.ReadDeviceInfo(false)) return 1;
   // As the window does, a failed names read does not stop the setup; a script
   // still learns of it from the message and the exit code.
   const bool namesRead = session.Meter().NamesRead();
+  CDeviceLock lock;
+  if (!LockDeviceFolder(lock, DeviceDataLogFolder(PanelNames.DeviceName), host + ":" + std::to_string(port),
+                        TLockMode::Exclusive))
+    return 1;
   int rc = 0;
   try {
+    if (namesRead) CZELMeterObj::SavePanelNames();
     if (session.Meter().ReadSnapShotSetup()) {
       CZELMeterObj::SaveDataLogSetup();
       std::printf("%s\n", CZELMeterObj::DevicePath().c_str());

@@ -7,6 +7,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/FolderLock.h"
 #include "meter/DataFolder.h"
 #include "meter/ZelDef.h"
 
@@ -45,6 +46,13 @@ int CmdShow(int argc, char** argv) {
 
   const std::string folder = WithSeparator(args.Positional()[0]);
   const int g = group - 1;
+  // Shared: a sync's changes wait until the table is read, other readers
+  // don't. Only a device's folder gets a lock file beside it: one without a
+  // setup is no device's, and the load reports it.
+  CDeviceLock lock;
+  if (FileExists(folder + kSetupFileName) &&
+      !LockDeviceFolder(lock, folder, ProcessOwner("show"), TLockMode::Shared))
+    return 1;
   try {
     if (!CZELMeterObj::LoadDataLogSetup(folder)) return 1;
     std::vector<std::string> files;

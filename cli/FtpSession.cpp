@@ -31,6 +31,10 @@ void ConfigureFtpClient(TFtpClient& client, const CliArgs& args) {
   client.DataIdleTimeout = limitMs;
   client.ConnectTimeout = limitMs;
   if (client.ReadTimeout > limitMs) client.ReadTimeout = limitMs;
+  // A server that trickles keeps every wait short and a transfer going for
+  // days: below --low-speed bytes/s (1024) over the same time, it fails.
+  client.LowSpeedLimit = args.Number("--low-speed", 0, 1L << 40, 1024);
+  client.LowSpeedTime = limitMs;
   CatchInterrupt();
   client.Pump = [] { return Interrupted(); };
   if (args.Has("--verbose")) {

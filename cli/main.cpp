@@ -8,6 +8,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "meter/DataFolder.h"
 
 namespace {
 
@@ -67,6 +68,9 @@ int main(int argc, char** argv) {
     } catch (const UsageError& e) {
       std::fprintf(stderr, "krvo %s: %s\n%s", c.name, e.Message.c_str(), *c.usage);
       return 2;
+    } catch (const ENoDataFolder& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return 1;
     }
   }
   std::fprintf(stderr, "krvo: unknown subcommand '%s'\n%s", sub.c_str(), kUsage);

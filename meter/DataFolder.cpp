@@ -1,12 +1,16 @@
 #include "meter/DataFolder.h"
 
+#include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "meter/TextCodec.h"
 
@@ -21,6 +25,19 @@ std::string ExecutableFolder() {
   std::string exe(buf, static_cast<size_t>(n));
   const size_t slash = exe.rfind('/');
   return slash == std::string::npos ? "" : exe.substr(0, slash + 1);
+}
+
+// The account's home from the password database; empty when it has none.
+std::string AccountHome() {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  if (size <= 0) size = 16384;
+  std::vector<char> buf(static_cast<size_t>(size));
+  passwd entry {};
+  passwd* found = nullptr;
+  while (getpwuid_r(getuid(), &entry, buf.data(), buf.size(), &found) == ERANGE && buf.size() < (1u << 20))
+    buf.resize(buf.size() * 2);
+  if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/') return "";
+  return found->pw_dir;
 }
 
 bool Unsafe(unsigned char c) {
@@ -51,8 +68,13 @@ std::string BaseFolder() {
     xdg = x;
   } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
     xdg = std::string(home) + "/.local/share";
+  } else if (const std::string account = AccountHome(); !account.empty()) {
+    xdg = WithSeparator(account) + ".local/share";
   } else {
-    xdg = "/tmp";
+    // Never a shared folder such as /tmp: anyone could plant files there, and it is emptied at boot.
+    throw ENoDataFolder(
+        "There is no folder for the data: neither XDG_DATA_HOME nor HOME is set, and the account has no "
+        "home. Name one with --data-dir DIR or the environment variable KRVO_DATA_DIR.");
   }
   const std::string base = WithSeparator(xdg) + "KRVOLogViewer/";
   ForceFolders(base);
@@ -112,6 +134,29 @@ bool ForceFolders(const std::string& path) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& text) {
+  text.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) {
+    text.resize(std::min(maxBytes, static_cast<size_t>(st.st_size) + 1));  // + 1: a file grown meanwhile shows
+    size_t got = 0;
+    while (got < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+  }
+  ::close(fd);
+  if (!ok) text.clear();
+  return ok;
 }
 
 bool FolderExists(const std::string& path) {

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 #include "meter/TextCodec.h"
 
 namespace {
@@ -237,6 +238,7 @@ void CIniFile::WriteInteger(const std::string& section, const std::string& key, 
 
 namespace {
 
+// The temporary files of earlier versions' saves.
 constexpr const char* kTempMark = ".krvo-tmp-";
 constexpr int kStaleSeconds = 60;
 
@@ -274,11 +276,21 @@ void CIniFile::Save() {
     text += l.raw;
     text += eol_;
   }
+  // A killed save leaves its temporary file: the next writer clears it
+  // (those of dead processes), and the old-style ones of earlier versions.
+  RemoveStaleTemps(path_);
   RemoveStaleTemporaries();
-  std::string name = path_ + kTempMark + "XXXXXX";
-  const int fd = mkstemp(name.data());
-  if (fd < 0) throw EIniWriteError(error);
-  flock(fd, LOCK_EX);
+  std::string temp;
+  try {
+    temp = CreateTempBeside(path_);
+  } catch (const std::exception&) {
+    throw EIniWriteError(error);
+  }
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    ::unlink(temp.c_str());
+    throw EIniWriteError(error);
+  }
   if (!exists_) {
     const mode_t mask = umask(0);
     umask(mask);
@@ -292,13 +304,13 @@ void CIniFile::Save() {
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  const bool written = done == text.size() && fsync(fd) == 0;
-  if (!written || std::rename(name.c_str(), path_.c_str()) != 0) {
-    ::unlink(name.c_str());
-    ::close(fd);
+  const bool closed = ::close(fd) == 0;
+  if (done != text.size() || !closed) {
+    ::unlink(temp.c_str());
     throw EIniWriteError(error);
   }
-  ::close(fd);
+  // CommitTemp flushes the file before the rename and removes it on failure.
+  if (!CommitTemp(temp, path_)) throw EIniWriteError(error);
   exists_ = true;
   modified_ = false;
 }

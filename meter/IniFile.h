@@ -57,10 +57,10 @@ class CIniFile {
 
   // True when a write changed the text since it was read or saved.
   bool Modified() const { return modified_; }
-  // Writes the whole file through a temporary file and a rename, keeping the
-  // mode of the file it replaces. Temporary files that earlier saves of this
-  // file left behind (killed meanwhile) are removed first. Throws
-  // EIniWriteError when the file cannot be written.
+  // Writes the whole file through a temporary file beside it and a rename
+  // (FileReplace.h), keeping the mode of the file it replaces. Temporary
+  // files that earlier saves of this file left behind (killed meanwhile) are
+  // removed first. Throws EIniWriteError when the file cannot be written.
   void Save();
 
  private:

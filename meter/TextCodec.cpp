@@ -38,37 +38,43 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+size_t Utf8SequenceAt(std::string_view text, size_t at, char32_t& cp) {
+  const auto b = static_cast<uint8_t>(text[at]);
+  size_t len;
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  }
+  if ((b & 0xE0) == 0xC0) {
+    len = 2;
+    cp = b & 0x1F;
+  } else if ((b & 0xF0) == 0xE0) {
+    len = 3;
+    cp = b & 0x0F;
+  } else if ((b & 0xF8) == 0xF0) {
+    len = 4;
+    cp = b & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + len > text.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const auto c = static_cast<uint8_t>(text[at + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+      (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return len;
+}
+
 bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<uint8_t>(text[i]);
-    size_t len;
-    char32_t cp;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      cp = b & 0x07;
-    } else
-      return false;
-    if (i + len > text.size()) return false;
-    for (size_t k = 1; k < len; ++k) {
-      const auto c = static_cast<uint8_t>(text[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
+  char32_t cp;
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = Utf8SequenceAt(text, i, cp);
+    if (len == 0) return false;
     i += len;
   }
   return true;

@@ -10,6 +10,9 @@
 void AppendWindows1252(std::string& out, uint8_t byte);
 std::string Windows1252ToUtf8(std::string_view bytes);
 bool IsValidUtf8(std::string_view text);
+// The length of the UTF-8 sequence that starts at text[at] (1 to 4) and its
+// code point; 0 when the bytes there are no valid UTF-8.
+size_t Utf8SequenceAt(std::string_view text, size_t at, char32_t& cp);
 
 // A name field from the meter: every byte that is not 0 is one character
 // (a 0 byte is skipped, not a terminator), then trimmed.

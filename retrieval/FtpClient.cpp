@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 
 #include "retrieval/FtpErrors.h"
 #include "retrieval/FtpListing.h"
@@ -46,6 +48,35 @@ struct LocalFile {
   ~LocalFile() {
     if (fd >= 0) ::close(fd);
   }
+};
+
+// The bytes of a transfer over a sliding window: samples of the running
+// total, the oldest at or before the window's start.
+class CSpeedWindow {
+ public:
+  CSpeedWindow(int64_t limit, int windowMs)
+      : limit_(limit), window_(std::chrono::milliseconds(windowMs)), samples_{{Clock::now(), 0}} {}
+
+  // Throws EFtpTransferTooSlow once a whole window has passed below the limit.
+  void Check(int64_t total) {
+    const auto now = Clock::now();
+    if (now - samples_.back().first >= window_ / 16) samples_.emplace_back(now, total);
+    while (samples_.size() > 1 && samples_[1].first <= now - window_) samples_.pop_front();
+    const auto span = now - samples_.front().first;
+    if (span < window_) return;
+    const int64_t bytes = total - samples_.front().second;
+    const double seconds = std::chrono::duration<double>(span).count();
+    if (static_cast<double>(bytes) >= static_cast<double>(limit_) * seconds) return;
+    char text[160];
+    std::snprintf(text, sizeof text, "Transfer too slow: %lld bytes in the last %.1f s, below %lld bytes/s.",
+                  static_cast<long long>(bytes), seconds, static_cast<long long>(limit_));
+    throw EFtpTransferTooSlow(text);
+  }
+
+ private:
+  int64_t limit_;
+  Clock::duration window_;
+  std::deque<std::pair<Clock::time_point, int64_t>> samples_;
 };
 
 }  // namespace
@@ -153,10 +184,29 @@ void TFtpClient::ReadData(const std::function<void(const char*, size_t)>& sink) 
   size_t filled = 0;
   int64_t total = 0;
   auto lastPump = Clock::now();
+  const bool lowSpeed = LowSpeedLimit > 0 && LowSpeedTime > 0;
+  CSpeedWindow speed(LowSpeedLimit, LowSpeedTime);
+  auto lastData = Clock::now();
   try {
     for (;;) {
-      const auto wait = data_->WaitReadable(DataIdleTimeout, hook);
-      if (wait == CFtpConnection::WaitResult::TimedOut) throw EFtpReadTimeout();
+      int waitMs = DataIdleTimeout;
+      if (lowSpeed) {
+        // Wake once a slice to look at the speed, also while nothing comes.
+        waitMs = CFtpConnection::kWaitSliceMs;
+        if (DataIdleTimeout > 0) {
+          const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData).count();
+          waitMs = static_cast<int>(std::clamp<long long>(DataIdleTimeout - idle, 1, waitMs));
+        }
+      }
+      const auto wait = data_->WaitReadable(waitMs, hook);
+      if (wait == CFtpConnection::WaitResult::TimedOut) {
+        if (!lowSpeed || (DataIdleTimeout > 0 && Clock::now() - lastData >= std::chrono::milliseconds(DataIdleTimeout)))
+          throw EFtpReadTimeout();
+        // Silence is the idle time-out's to report, when there is one.
+        if (DataIdleTimeout <= 0) speed.Check(total);
+        hook();  // a wait of one slice runs none
+        continue;
+      }
       if (wait == CFtpConnection::WaitResult::Closed) break;  // aborted: what came stays
       const long n = data_->Receive(block_.data() + filled, blockSize - filled);
       if (n == 0) break;
@@ -166,6 +216,8 @@ void TFtpClient::ReadData(const std::function<void(const char*, size_t)>& sink) 
       }
       filled += static_cast<size_t>(n);
       total += n;
+      lastData = Clock::now();
+      if (lowSpeed) speed.Check(total);
       if (filled == blockSize) {
         filled = 0;
         sink(block_.data(), blockSize);

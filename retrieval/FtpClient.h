@@ -27,6 +27,11 @@ class TFtpClient {
   int ConnectTimeout = 120000;                // ms, each TCP connect
   int RecvBufferSize = 2048000;               // bytes of one progress block
   int DataIdleTimeout = 0;                    // ms without data on a data connection; 0 = none
+  // A data transfer whose average speed over the last LowSpeedTime ms stays
+  // below LowSpeedLimit bytes/s fails (a trickle is bounded, not each wait
+  // alone); 0 in either = no limit.
+  int64_t LowSpeedLimit = 0;
+  int LowSpeedTime = 0;
   size_t MaxListingBytes = 16 * 1024 * 1024;  // largest listing held
 
   // Events.

@@ -41,3 +41,10 @@ class EFtpLimitError : public EFtpError {
  public:
   using EFtpError::EFtpError;
 };
+
+// "Transfer too slow: ...": a data transfer whose average speed over the
+// low-speed window stayed below the low-speed limit.
+class EFtpTransferTooSlow : public EFtpError {
+ public:
+  using EFtpError::EFtpError;
+};

@@ -10,6 +10,7 @@ struct SimFtpOptions {
   bool UserLogsIn = false;             // 230 to USER, no PASS needed
   long AbortAfter = -1;                // a 426 after N bytes of a transfer
   long StallAfter = -1;                // the data connection stalls after N bytes
+  long TrickleMs = 0;                  // a file's data one byte at a time, this far apart
   bool CloseDuringTransfer = false;    // the control connection closes mid-transfer
   std::string HoldCommand;             // the reply to this command comes 11 s late
   long IdleCloseMs = -1;               // 421 and close after so long without a command

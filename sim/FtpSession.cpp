@@ -321,9 +321,10 @@ bool Session::SendData(int data, int file, long long size) {
   };
   off_t offset = 0;
   while (sent < size) {
-    // An ABOR (or QUIT) on the control connection ends the transfer at once.
+    // An ABOR (or QUIT) on the control connection ends the transfer at once;
+    // a trickle waits for it between its bytes.
     pollfd p{ctl_, POLLIN, 0};
-    if (poll(&p, 1, 0) > 0) {
+    if (poll(&p, 1, o_.TrickleMs > 0 && sent > 0 ? static_cast<int>(o_.TrickleMs) : 0) > 0) {
       std::string line;
       if (!ReadLine(line, 1000)) {
         close(data);
@@ -336,8 +337,8 @@ bool Session::SendData(int data, int file, long long size) {
         return true;
       }
     }
-    const long long want =
-        limitFor(std::min<long long>(static_cast<long long>(kChunk), size - sent));
+    const long long want = limitFor(
+        std::min<long long>(o_.TrickleMs > 0 ? 1 : static_cast<long long>(kChunk), size - sent));
     if (want <= 0) break;
     const ssize_t n = sendfile(data, file, &offset, static_cast<size_t>(want));
     if (n <= 0) {

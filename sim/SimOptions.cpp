@@ -57,6 +57,7 @@ const char* SimUsage() {
          "  --ftp-close-after-commands N  answer 421 and close each session after N commands\n"
          "  --ftp-426-after N      end each transfer with 426 after N bytes\n"
          "  --ftp-stall-after N    stall each data connection after N bytes\n"
+         "  --ftp-trickle-ms MS    send a file's data one byte at a time, MS milliseconds apart\n"
          "  --ftp-close-during-transfer  close the control connection mid-transfer\n"
          "  --ftp-hold-reply CMD   answer CMD (e.g. LIST) only after 11 s\n"
          "  --ftp-early-226        send 150 and 226 in one write before the data\n"
@@ -247,6 +248,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& o, std::string& error) {
     } else if (a == "--ftp-stall-after") {
       if (!number(0, 1L << 40)) return false;
       o.Ftp.StallAfter = n;
+    } else if (a == "--ftp-trickle-ms") {
+      if (!number(1, 600000)) return false;
+      o.Ftp.TrickleMs = n;
     } else if (a == "--ftp-close-during-transfer") {
       o.Ftp.CloseDuringTransfer = true;
     } else if (a == "--ftp-hold-reply") {
