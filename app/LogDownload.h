@@ -62,6 +62,8 @@ class CDownloadView {
   virtual bool FtpOpen() = 0;
   // A fetch begins: the listing's size of the file.
   virtual void FileStarted(int32_t /*expectedSize*/) {}
+  // The device folder holds another meter's logs (text says which): true to go on and replace them.
+  virtual bool ConfirmOtherMeter(const std::string& /*text*/) { return false; }
   // After each file of a group: files and bytes done of the listing's total.
   // By default a line on panel 0.
   virtual void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes);
