@@ -101,6 +101,7 @@ class TWindowDownloadView : public CDownloadView {
   void CloseFtp() override { f_.FtpDisconnect(); }
   bool FtpOpen() override { return f_.IsFtpConnected(); }
   void FileStarted(int32_t expectedSize) override { f_.FExpectedSize = expectedSize; }
+  bool ConfirmOtherMeter(const std::string& text) override { return AppQuestion(QString::fromStdString(text)); }
 
  private:
   TForm1& f_;

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -13,6 +15,16 @@
 #include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
 #include "meter/DataFolder.h"
+
+namespace {
+
+// The same file under any spelling of its path, or through a hard link.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
 
 TWorkbookUpdate TForm1::UpdateWorkbook(int group) {
   return ::UpdateWorkbook(FWorkbookPath, group, [this] { return PumpMessages(); });
@@ -31,6 +43,11 @@ void TForm1::mniSave1Click() {
   for (;;) {
     target = AppSaveDialog(this, proposed);
     if (target.isEmpty()) return;
+    if (!FWorkbookPath.empty() && SameFile(target.toStdString(), FWorkbookPath)) {
+      // Replacing the working workbook with itself would delete it first.
+      AppMessageBox(QMessageBox::Critical, QStringLiteral("Exporting Logs Failed."));
+      return;
+    }
     if (!FileExists(target.toStdString())) break;
     if (AppQuestion(QStringLiteral(
             "There is already a file with the same name in this location,Confirm to replace it?"))) {

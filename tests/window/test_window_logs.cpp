@@ -224,6 +224,23 @@ class TestWindowLogs : public WindowTestBase {
     QVERIFY(!info.isVisible());
     QCOMPARE(ReadAll(target.toStdString()), std::string("the workbook"));
 
+    // The working workbook itself, spelt otherwise or through a hard link: refused, nothing deleted.
+    const std::string link = dir + "/link.xlsx";
+    std::filesystem::create_hard_link(f.FWorkbookPath, link);
+    for (const std::string& self : {dir + "/Meter A/./DataLog/../DataLog/template.xlsx", link}) {
+      boxes_.clear();
+      questions = 0;
+      answers = {QString::fromStdString(self)};
+      replies = {true};
+      f.mniSave1Click();
+      QCOMPARE(ReadAll(f.FWorkbookPath), std::string("the workbook"));
+      QVERIFY(FileExists(link));
+      QCOMPARE(boxes_.size(), size_t{1});
+      QCOMPARE(boxes_[0].icon, QMessageBox::Critical);
+      QCOMPARE(boxes_[0].text, QStringLiteral("Exporting Logs Failed."));
+      QCOMPARE(questions, 0);
+    }
+
     SetSaveDialogHook({});
     SetQuestionHook({});
     InfoForm = nullptr;
