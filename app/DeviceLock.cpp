@@ -27,7 +27,8 @@ bool CDeviceLock::Open(const std::string& dataLogFolder, std::string& error, TLo
   const std::string path = PathOf(dataLogFolder);
   const size_t slash = path.rfind('/');
   // A reader makes no folders: it reads one that is there.
-  if (slash != std::string::npos && mode == TLockMode::Exclusive) ForceFolders(path.substr(0, slash + 1));
+  if (slash != std::string::npos && mode == TLockMode::Exclusive)
+    ForceFolders(path.substr(0, slash + 1));
   // Non-blocking open: a FIFO planted in its place must not hang us.
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   // flock needs no write access: a lock file of another account still locks
@@ -58,8 +59,8 @@ void CDeviceLock::Note(const std::string& owner, TLockMode mode) {
 }
 
 bool CDeviceLock::Acquire(const std::string& dataLogFolder, const std::string& owner,
-                          const std::function<void(const std::string& holder)>& waiting, std::string& error,
-                          TLockMode mode) {
+                          const std::function<void(const std::string& holder)>& waiting,
+                          std::string& error, TLockMode mode) {
   if (!Open(dataLogFolder, error, mode)) return false;
   const int op = mode == TLockMode::Exclusive ? LOCK_EX : LOCK_SH;
   if (flock(fd_, op | LOCK_NB) != 0) {
@@ -74,8 +75,8 @@ bool CDeviceLock::Acquire(const std::string& dataLogFolder, const std::string& o
   return true;
 }
 
-bool CDeviceLock::TryAcquire(const std::string& dataLogFolder, const std::string& owner, std::string& holder,
-                             std::string& error, TLockMode mode) {
+bool CDeviceLock::TryAcquire(const std::string& dataLogFolder, const std::string& owner,
+                             std::string& holder, std::string& error, TLockMode mode) {
   holder.clear();
   if (!Open(dataLogFolder, error, mode)) return false;
   if (flock(fd_, (mode == TLockMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {

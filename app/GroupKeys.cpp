@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "meter/FileReplace.h"
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 
 namespace {
 
@@ -72,7 +72,9 @@ std::string MoveGroupAside(const std::string& dataLogFolder, int group) {
   const std::string name = "Group" + std::to_string(group + 1) + "." + stamp;
   for (int k = 1; k < 100; ++k) {
     const std::string to = name + (k == 1 ? "" : "-" + std::to_string(k));
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, (dataLogFolder + to).c_str(), RENAME_NOREPLACE) == 0) return to;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, (dataLogFolder + to).c_str(),
+                  RENAME_NOREPLACE) == 0)
+      return to;
   }
   return "";
 }

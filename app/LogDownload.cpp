@@ -15,8 +15,8 @@
 #include "app/TransferMeter.h"
 #include "app/WorkbookBuild.h"
 #include "meter/DataFolder.h"
-#include "meter/FileReplace.h"
 #include "meter/DateTimeUtil.h"
+#include "meter/FileReplace.h"
 #include "meter/ZelDef.h"
 #include "retrieval/MirrorFolder.h"
 
@@ -46,11 +46,12 @@ std::string ByteSize(int64_t bytes) {
   return text;
 }
 
-void CDownloadView::GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) {
+void CDownloadView::GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
+                                  int64_t bytes) {
   char caption[32];
   std::snprintf(caption, sizeof caption, "Group %.2d: ", group + 1);
-  ShowStatus(0, caption + std::to_string(filesDone) + "/" + std::to_string(files) + " files, " + ByteSize(bytesDone) +
-                    " of " + ByteSize(bytes));
+  ShowStatus(0, caption + std::to_string(filesDone) + "/" + std::to_string(files) + " files, " +
+                    ByteSize(bytesDone) + " of " + ByteSize(bytes));
 }
 
 void CLogDownload::Pause(int ms) {
@@ -58,7 +59,8 @@ void CLogDownload::Pause(int ms) {
   while (std::chrono::steady_clock::now() < end) {
     if (view_.Pump() || !view_.SessionOpen()) return;
     const auto left = end - std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
   }
 }
 
@@ -106,10 +108,12 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result, bool onlyNe
       view_.AddFileNode(NodeText(name));
     };
   }
-  events.Progress = [this, group](size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) {
+  events.Progress = [this, group](size_t filesDone, size_t files, int64_t bytesDone,
+                                  int64_t bytes) {
     view_.GroupProgress(group, filesDone, files, bytesDone, bytes);
   };
-  const TGroupFetchResult r = fetcher_.FetchGroup(group, d, events, onlyNew ? TFetchMode::OnlyNew : TFetchMode::All);
+  const TGroupFetchResult r =
+      fetcher_.FetchGroup(group, d, events, onlyNew ? TFetchMode::OnlyNew : TFetchMode::All);
   // Keys are recorded only from a setup read whole, for files that were listed.
   if (setupRead_ && !r.ListFailed) WriteGroupKeys(dataLog, group, setup);
   result.Files[group] = r.Fetched;
@@ -122,11 +126,12 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result, bool onlyNe
   view_.ShowStatus(2, "");
   if (listFailed) {
     ++result.ListFailed;
-    view_.ShowStatus(1, "The files of Group " + std::to_string(group + 1) + " could not be listed (" + r.Error +
-                            "); its earlier files were kept.");
+    view_.ShowStatus(1, "The files of Group " + std::to_string(group + 1) +
+                            " could not be listed (" + r.Error + "); its earlier files were kept.");
   }
   if (onlyNew || listFailed) {
-    // Every local file of the group, the meter's dropped ones included, as an offline load reads them.
+    // Every local file of the group, the meter's dropped ones included, as an offline load reads
+    // them.
     ReadGroupRecords(dataLog, group, [this] { return view_.Pump(); });
     view_.ShowRecords(LogRecords.Count());
     std::vector<std::string> nodes;
@@ -144,10 +149,11 @@ bool CLogDownload::SameMeterOrConfirmed(const std::string& dataLog) {
   const std::string held = CZELMeterObj::FolderSerialNumber(dataLog);
   const std::string serial = std::to_string(MeterSerial);
   if (held.empty() || held == serial) return true;
-  const std::string text = "The folder " + dataLog + " holds the logs of the meter with serial number " + held +
-                           ", but this meter's serial number is " + serial +
-                           " (two meters with the same device name?).";
-  if (ReplaceOtherMeter || view_.ConfirmOtherMeter(text + "\nReplace them with this meter's logs?")) return true;
+  const std::string text =
+      "The folder " + dataLog + " holds the logs of the meter with serial number " + held +
+      ", but this meter's serial number is " + serial + " (two meters with the same device name?).";
+  if (ReplaceOtherMeter || view_.ConfirmOtherMeter(text + "\nReplace them with this meter's logs?"))
+    return true;
   view_.ShowMessage(TMessageKind::Error, text + "\nNothing was downloaded.");
   return false;
 }
@@ -250,7 +256,8 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
     ++node;
     ++group;
   }
-  if (build && !build->Commit()) throw EWorkbookError("Unable to write the workbook " + build->Target());
+  if (build && !build->Commit())
+    throw EWorkbookError("Unable to write the workbook " + build->Target());
   // What the meter no longer has goes once every group is in place, as the
   // full download's fresh folder would hold it.
   if (!onlyNew && groupsCompleted_ && result.ListFailed == 0) {
@@ -264,23 +271,28 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   view_.SelectFirstNode();
   view_.EnableDisplayGroup();
   const auto seconds = static_cast<uint32_t>(
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+          .count());
   result.FinalText = (onlyNew ? "Finished to download new files, elapsed time: "
-                               : "Finished to download logs, elapsed time: ") +
+                              : "Finished to download logs, elapsed time: ") +
                      ClockText(seconds);
   result.Finished = true;
   view_.ShowStatus(0, "");
   view_.ShowStatus(1, result.FinalText);
   std::string failures;
   if (result.Failed != 0)
-    failures += "\n" + std::to_string(result.Failed) +
-                (result.Failed == 1 ? " file could not be fetched." : " files could not be fetched.");
+    failures +=
+        "\n" + std::to_string(result.Failed) +
+        (result.Failed == 1 ? " file could not be fetched." : " files could not be fetched.");
   if (result.ListFailed != 0)
-    failures += "\n" + std::to_string(result.ListFailed) +
-                (result.ListFailed == 1 ? " group could not be listed; its earlier files were kept."
-                                        : " groups could not be listed; their earlier files were kept.");
+    failures +=
+        "\n" + std::to_string(result.ListFailed) +
+        (result.ListFailed == 1 ? " group could not be listed; its earlier files were kept."
+                                : " groups could not be listed; their earlier files were kept.");
   if (result.SetupFailed)
-    failures += "\nThe meter's data log setup could not be read: the files were read with the setup kept from before.";
+    failures +=
+        "\nThe meter's data log setup could not be read: the files were read with the setup kept "
+        "from before.";
   view_.ShowMessage(failures.empty() ? TMessageKind::Information : TMessageKind::Warning,
                     result.FinalText + failures);
   return result;

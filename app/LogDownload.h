@@ -67,14 +67,15 @@ class CDownloadView {
   virtual bool ConfirmOtherMeter(const std::string& /*text*/) { return false; }
   // After each file of a group: files and bytes done of the listing's total.
   // By default a line on panel 0.
-  virtual void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes);
+  virtual void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
+                             int64_t bytes);
 };
 
 struct TDownloadResult {
   bool Finished = false;  // all ten groups walked
-  size_t Files[10] = {};    // fetched now
+  size_t Files[10] = {};  // fetched now
   size_t Records[10] = {};
-  size_t Kept[10] = {};     // local files not fetched now (only new files)
+  size_t Kept[10] = {};  // local files not fetched now (only new files)
   size_t Failed = 0;
   size_t ListFailed = 0;     // groups whose folder could not be listed (their files kept)
   bool SetupFailed = false;  // the meter's setup could not be read: the one kept was used

@@ -47,18 +47,21 @@ std::string DeviceNameFromPath(const std::string& dataLogFolder, const std::stri
   return slash == std::string::npos ? parent : parent.substr(slash + 1);
 }
 
-bool OpenOfflineFolder(const std::string& chosen, std::string& dataLogFolder, COfflineLoadView& view) {
+bool OpenOfflineFolder(const std::string& chosen, std::string& dataLogFolder,
+                       COfflineLoadView& view) {
   std::string folder;
   if (!DataLogFolderOf(chosen, folder)) {
-    view.ShowMessage(chosen + "\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.");
+    view.ShowMessage(chosen +
+                     "\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.");
     return false;
   }
   if (!CZELMeterObj::LoadDataLogSetup(folder)) return false;
   if (!CZELMeterObj::LoadPanelNames(folder)) return false;
   PanelNames.DeviceName = DeviceNameFromPath(folder, BaseFolder());
   if (PanelNames.DeviceName.empty()) {
-    view.ShowMessage(folder +
-                     "\n\nIt not be found Device Name.\nPlease select a path containing with KVRO Decive Name.");
+    view.ShowMessage(
+        folder +
+        "\n\nIt not be found Device Name.\nPlease select a path containing with KVRO Decive Name.");
     return false;
   }
   dataLogFolder = folder;
@@ -75,7 +78,9 @@ void ReadGroupRecords(const std::string& dataLogFolder, int group, const PumpHoo
   }
 }
 
-std::string WorkbookPathOf(const std::string& dataLogFolder) { return dataLogFolder + "template.xlsx"; }
+std::string WorkbookPathOf(const std::string& dataLogFolder) {
+  return dataLogFolder + "template.xlsx";
+}
 
 bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view) {
   // Built beside the workbook in use, which stays until every group is in the new one.
@@ -103,7 +108,8 @@ bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view) {
     if (u.Stopped) return false;
     if (u.Sheets > 1)
       view.ShowStatus(SheetName(g) + ": " + std::to_string(LogRecords.Count()) + " records on " +
-                      std::to_string(u.Sheets) + " sheets, continued on \"" + SheetName(g) + " (2)\" and after");
+                      std::to_string(u.Sheets) + " sheets, continued on \"" + SheetName(g) +
+                      " (2)\" and after");
   }
   if (!build.Commit()) throw EWorkbookError("Unable to write the workbook " + build.Target());
   view.ShowStatus("Finished to load logs.");

@@ -43,7 +43,8 @@ std::string DeviceNameFromPath(const std::string& dataLogFolder, const std::stri
 // Chooses the folder: reads its setup and names, sets PanelNames.DeviceName
 // from the path. False (with the message shown) when the path holds no
 // "DataLog", the setup or names can't be read, or the name comes out empty.
-bool OpenOfflineFolder(const std::string& chosen, std::string& dataLogFolder, COfflineLoadView& view);
+bool OpenOfflineFolder(const std::string& chosen, std::string& dataLogFolder,
+                       COfflineLoadView& view);
 
 // Empties LogRecords and reads the .dat files of group g (0-9) below the
 // DataLog folder into it, in name order.

@@ -26,7 +26,9 @@ void AppendInt(std::string& out, long v) {
   out.append(text, r.ptr);
 }
 
-bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
 
 // "_x" + four hex digits + "_" at text[at]: what a reader takes for an escape.
 bool LooksEscaped(std::string_view text, size_t at) {
@@ -55,12 +57,22 @@ void AppendEscaped(std::string& out, std::string_view text) {
       continue;
     }
     switch (cp) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
       // A raw CR would come back as LF: XML parsers normalise line ends.
-      case '\r': out += "&#13;"; break;
+      case '\r':
+        out += "&#13;";
+        break;
       default:
         if ((cp < 0x20 && cp != '\t' && cp != '\n') || cp == 0xFFFE || cp == 0xFFFF) {
           AppendSpreadsheetEscape(out, cp);
@@ -78,7 +90,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 
 std::string ColumnName(int column) {
   std::string name;
-  for (int n = column + 1; n > 0; n = (n - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+  for (int n = column + 1; n > 0; n = (n - 1) / 26)
+    name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
   return name;
 }
 
@@ -90,7 +103,8 @@ CSheetXmlWriter::CSheetXmlWriter(const std::string& path, long rows, int columns
   buf_ =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
       "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-      "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><dimension ref=\"A1";
+      "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><dimension "
+      "ref=\"A1";
   if (rows > 1 || columns > 1) {
     buf_ += ":" + ColumnName(std::max(columns, 1) - 1);
     AppendInt(buf_, std::max(rows, 1L));
@@ -119,7 +133,8 @@ CSheetXmlWriter::~CSheetXmlWriter() {
 }
 
 void CSheetXmlWriter::Flush() {
-  if (ok_ && !buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size()) ok_ = false;
+  if (ok_ && !buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size())
+    ok_ = false;
   buf_.clear();
 }
 
@@ -153,9 +168,9 @@ void CSheetXmlWriter::Text(int column, std::string_view text, int style) {
   Cell(column, style);
   buf_ += " t=\"inlineStr\"><is><t";
   // Blanks at either end are kept only when the text says so.
-  if (!text.empty() && (text.front() == ' ' || text.back() == ' ' || text.front() == '\t' ||
-                        text.back() == '\t' || text.front() == '\n' || text.back() == '\n' ||
-                        text.front() == '\r' || text.back() == '\r'))
+  if (!text.empty() &&
+      (text.front() == ' ' || text.back() == ' ' || text.front() == '\t' || text.back() == '\t' ||
+       text.front() == '\n' || text.back() == '\n' || text.front() == '\r' || text.back() == '\r'))
     buf_ += " xml:space=\"preserve\"";
   buf_ += '>';
   AppendEscaped(buf_, text);

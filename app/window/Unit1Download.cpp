@@ -36,7 +36,8 @@ QTreeWidgetItem* NodeAt(QTreeWidget* tree, size_t index) {
 
 size_t NodeCountOf(QTreeWidget* tree) {
   size_t n = 0;
-  for (int t = 0; t < tree->topLevelItemCount(); ++t) n += 1 + static_cast<size_t>(tree->topLevelItem(t)->childCount());
+  for (int t = 0; t < tree->topLevelItemCount(); ++t)
+    n += 1 + static_cast<size_t>(tree->topLevelItem(t)->childCount());
   return n;
 }
 
@@ -82,7 +83,8 @@ class TWindowDownloadView : public CDownloadView {
   }
   void SelectFirstNode() override { f_.tv1->setCurrentItem(f_.tv1->topLevelItem(0)); }
   void BeginGroup(int group, const std::string& caption) override {
-    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) + QStringLiteral(":"));
+    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) +
+                    QStringLiteral(":"));
     f_.edtLogsNumber->setText(QStringLiteral("0"));
     f_.SetupLogColumns(group);
   }
@@ -101,7 +103,9 @@ class TWindowDownloadView : public CDownloadView {
   void CloseFtp() override { f_.FtpDisconnect(); }
   bool FtpOpen() override { return f_.IsFtpConnected(); }
   void FileStarted(int32_t expectedSize) override { f_.FExpectedSize = expectedSize; }
-  bool ConfirmOtherMeter(const std::string& text) override { return AppQuestion(QString::fromStdString(text)); }
+  bool ConfirmOtherMeter(const std::string& text) override {
+    return AppQuestion(QString::fromStdString(text));
+  }
 
  private:
   TForm1& f_;
@@ -135,7 +139,8 @@ void TForm1::IdFTP1WorkBegin(TWorkMode, int32_t maximum) {
 }
 
 void TForm1::IdFTP1Work(TWorkMode mode, int32_t count) {
-  SetStatusText(1, QString::fromStdString(meter_.Work(count, NowSeconds(), mode == TWorkMode::wmRead)));
+  SetStatusText(
+      1, QString::fromStdString(meter_.Work(count, NowSeconds(), mode == TWorkMode::wmRead)));
   ProgressBar1->setValue(count);
 }
 
@@ -148,8 +153,8 @@ void TForm1::IdFTP1WorkEnd(TWorkMode) {
 
 TForm1::TLongWork::TLongWork(TForm1& f) : f_(f) {
   f_.longWork_ = true;
-  for (QAction* a : {f_.mniDownload1, f_.mniDownloadNew, f_.mniDisplayCurrentGroup, f_.mniLoadOfflineFile,
-                     f_.mniOpen1, f_.mniSave1})
+  for (QAction* a : {f_.mniDownload1, f_.mniDownloadNew, f_.mniDisplayCurrentGroup,
+                     f_.mniLoadOfflineFile, f_.mniOpen1, f_.mniSave1})
     a->setEnabled(false);
   f_.btnSaveAsLogs->setEnabled(false);
 }
