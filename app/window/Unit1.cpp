@@ -22,6 +22,7 @@
 #include <cstdio>
 
 #include "app/CommSettings.h"
+#include "app/DeviceLock.h"
 #include "app/window/LogTableModel.h"
 #include "app/window/MessageBoxes.h"
 #include "meter/DataFolder.h"
@@ -317,6 +318,17 @@ bool TForm1::FtpDisconnect() { return FtpCloseQuietly(IdFTP1); }
 bool TForm1::PumpMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return closing_ || QCoreApplication::closingDown();
+}
+
+bool TForm1::LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner) {
+  std::string holder, error;
+  // Never waits: the window must stay live while the other program works.
+  if (lock.TryAcquire(dataLogFolder, owner, holder, error)) return true;
+  const std::string text = error.empty() ? "The folder of \"" + PanelNames.DeviceName + "\" is being written by " +
+                                               holder + ". Try again when it has finished."
+                                         : error;
+  AppMessageBox(QMessageBox::Critical, QString::fromStdString(text));
+  return false;
 }
 
 void TForm1::BuildGroupTree(uint32_t index) {

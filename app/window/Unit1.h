@@ -12,6 +12,7 @@
 #include "meter/ZelDef.h"
 #include "retrieval/FtpClient.h"
 
+class CDeviceLock;
 class QAction;
 class QDateTimeEdit;
 class QLabel;
@@ -167,6 +168,9 @@ class TForm1 : public QMainWindow {
   void Disconnect();
   void ProbeFtp();
   void LayOutAnchored();
+  // Takes the device folder's lock for a command that writes it; when another
+  // program holds it, or it can't be taken, says so and returns false.
+  bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner);
 
   // While a download or an offline load runs (events run through it), the
   // commands that would change the folder or LogRecords under it are off.

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 #include <chrono>
 
+#include "app/DeviceLock.h"
 #include "app/LogDownload.h"
 #include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
@@ -119,6 +120,13 @@ void TForm1::mniDownloadNewClick() { RunDownload(true); }
 
 void TForm1::RunDownload(bool onlyNew) {
   if (longWork_) return;
+  // krvo download and sync may be writing the same folder. A name not read
+  // from this meter leaves the folder unknown: the download refuses it
+  // without touching anything, so no lock either.
+  CDeviceLock lock;
+  if (FConnected && FNamesRead &&
+      !LockDeviceFolder(lock, DeviceDataLogFolder(PanelNames.DeviceName), FDeviceIP + ":" + FModbusPort))
+    return;
   if (!onlyNew) SortNewestFirst = true;
   TWindowDownloadView view(*this);
   CLogDownload download(IdFTP1, view, FFilePauseMs);

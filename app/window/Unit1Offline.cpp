@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <QTableView>
 #include <QTreeWidget>
+#include <unistd.h>
 
+#include "app/DeviceLock.h"
 #include "app/OfflineLoad.h"
 #include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
@@ -71,8 +73,18 @@ void TForm1::mniOpen1Click() {
                                          QString::fromStdString(BaseFolder()));
   if (chosen.isEmpty()) return;
   TWindowLoadView view(*this);
+  const TPanelName names = PanelNames;
+  const auto setups = GroupSetups;
   std::string folder;
   if (!OpenOfflineFolder(chosen.toStdString(), folder, view)) return;
+  // The load rewrites the folder's workbook: not while krvo or another window writes the folder.
+  CDeviceLock lock;
+  if (!LockDeviceFolder(lock, folder, "KRVOLogViewer (process " + std::to_string(getpid()) + ")")) {
+    // Not started: the table keeps showing what it showed, with its setup and names.
+    PanelNames = names;
+    GroupSetups = setups;
+    return;
+  }
   const TLongWork guard(*this);
   FDataLogFolder = folder;
   FWorkbookPath = WorkbookPathOf(folder);

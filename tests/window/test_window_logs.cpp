@@ -2,6 +2,11 @@
 // and the offline load, driven headless against krvo-sim and pyftpdlib.
 #include "tests/window/WindowFixture.h"
 
+#include <map>
+#include <unistd.h>
+
+#include "app/DeviceLock.h"
+
 class TestWindowLogs : public WindowTestBase {
   Q_OBJECT
 
@@ -394,6 +399,81 @@ class TestWindowLogs : public WindowTestBase {
     f.tv1->setCurrentItem(f.tv1->topLevelItem(1));
     f.mniDisplayCurrentGroup->trigger();
     QCOMPARE(f.edtLogsNumber->text(), QStringLiteral("1"));
+    SetFolderDialogHook({});
+  }
+
+  void theDeviceLockKeepsOtherWritersOut() {
+    SimProcess sim({"--device-name", "Meter A", "--records", "48", "--group", "1:3600:1"});
+    WriteCommSet(std::to_string(sim.ModbusPort()), sim.FtpPort());
+    TestForm f;
+    QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+    QVERIFY(f.FConnected);
+    const std::string device = data_->Path() + "/Meter A";
+    const std::string mirror = device + "/DataLog/";
+    auto folder = [&] {
+      std::map<std::string, std::string> files;
+      for (const auto& e : std::filesystem::recursive_directory_iterator(device))
+        if (e.is_regular_file()) files[e.path().string()] = ReadAll(e.path().string());
+      return files;
+    };
+    // Who holds the lock while the window works (a reader's probe leaves the holder's note alone).
+    std::string heldBy;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (!f.LongWorkRunning() || !heldBy.empty()) return;
+      CDeviceLock probe;
+      std::string holder, error;
+      if (!probe.TryAcquire(mirror, "probe", holder, error, TLockMode::Shared)) heldBy = holder;
+    });
+    const QString refused = QStringLiteral(
+        "The folder of \"Meter A\" is being written by 127.0.0.1:5020. Try again when it has finished.");
+
+    // Another program writes the folder: neither download starts, and the box names it.
+    auto other = std::make_unique<CDeviceLock>();
+    std::string holder, error;
+    QVERIFY(other->TryAcquire(mirror, "127.0.0.1:5020", holder, error));
+    auto before = folder();
+    for (QAction* download : {f.mniDownload1, f.mniDownloadNew}) {
+      boxes_.clear();
+      download->trigger();
+      QCOMPARE(boxes_.size(), size_t{1});
+      QCOMPARE(boxes_[0].icon, QMessageBox::Critical);
+      QCOMPARE(boxes_[0].text, refused);
+      QVERIFY(folder() == before);
+    }
+    // Free: the window's download holds it under its meter's name, and lets go at the end.
+    other.reset();
+    boxes_.clear();
+    watch.start(0);
+    f.mniDownload1->trigger();
+    watch.stop();
+    QCOMPARE(boxes_.size(), size_t{1});
+    QVERIFY2(boxes_[0].text.startsWith(QStringLiteral("Finished to download logs")), qPrintable(boxes_[0].text));
+    QCOMPARE(heldBy, "127.0.0.1:" + std::to_string(sim.ModbusPort()));
+    QVERIFY(CDeviceLock().TryAcquire(mirror, "test", holder, error));
+
+    // The offline load of the same folder.
+    QTest::mouseClick(f.btnConnect, Qt::LeftButton);  // disconnect
+    SetFolderDialogHook([&](const QString&, const QString&) { return QString::fromStdString(mirror); });
+    other = std::make_unique<CDeviceLock>();
+    QVERIFY(other->TryAcquire(mirror, "127.0.0.1:5020", holder, error));
+    before = folder();
+    boxes_.clear();
+    f.mniLoadOfflineFile->trigger();
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].text, refused);
+    QVERIFY(folder() == before);
+    QVERIFY(f.StatusText(1) != QStringLiteral("Finished to load logs."));
+    other.reset();
+    boxes_.clear();
+    heldBy.clear();
+    watch.start(0);
+    f.mniLoadOfflineFile->trigger();
+    watch.stop();
+    QVERIFY2(boxes_.empty(), boxes_.empty() ? "" : qPrintable(boxes_[0].text));
+    QCOMPARE(f.StatusText(1), QStringLiteral("Finished to load logs."));
+    QCOMPARE(heldBy, "KRVOLogViewer (process " + std::to_string(getpid()) + ")");
+    QVERIFY(CDeviceLock().TryAcquire(mirror, "test", holder, error));
     SetFolderDialogHook({});
   }
 
