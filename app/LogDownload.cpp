@@ -208,6 +208,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
 
   const std::string dataLog = DeviceDataLogFolder(PanelNames.DeviceName);
   if (!SameMeterOrConfirmed(dataLog)) {
+    view_.EnableDownload(true);  // nothing was started: the operator may still change his mind
     result.OtherMeter = true;
     return result;
   }

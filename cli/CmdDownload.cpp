@@ -18,7 +18,7 @@
 
 const char* const kDownloadUsage =
     "usage: krvo download --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
-    "                     [--pace-ms MS] [--timeout S] [--other-meter]\n"
+    "                     [--pace-ms MS] [--timeout S] [--low-speed BYTES] [--other-meter]\n"
     "  Reads the meter's identity, names and setup as the window's Connect does,\n"
     "  then downloads every data log group into DEVICE/DataLog/ as \"Download All\n"
     "  Group\" does (the earlier copy is replaced) and rebuilds the workbook.\n"
@@ -26,11 +26,14 @@ const char* const kDownloadUsage =
     "  workbook's path. --pace-ms: the pause after each file (1000).\n"
     "  Each file arrives under a temporary name; the earlier copy stays until\n"
     "  its replacement is whole. --other-meter: go on when the device folder\n"
-    "  holds the logs of a meter with another serial number.\n";
+    "  holds the logs of a meter with another serial number. --timeout bounds\n"
+    "  every wait (60 s); a transfer slower than --low-speed bytes/s (1024; 0: no\n"
+    "  limit) over that time fails.\n";
 
 const char* const kSyncUsage =
     "usage: krvo sync --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
-    "                 [--pace-ms MS] [--timeout S] [--no-workbook] [--other-meter]\n"
+    "                 [--pace-ms MS] [--timeout S] [--low-speed BYTES] [--no-workbook]\n"
+    "                 [--other-meter]\n"
     "  As download, but keeps the files fetched earlier: only files missing\n"
     "  locally or of another size are fetched (under a temporary name until\n"
     "  complete), every other local file stays, and each group is read from all\n"
@@ -43,8 +46,10 @@ namespace {
 
 // Claims the device name for this meter within one fleet run: the first to
 // create the claim owns the name. Empty on success, else the error.
-std::string ClaimDeviceName(const std::string& claimDir, const std::string& device, const std::string& owner) {
-  const std::string path = WithSeparator(claimDir) + SafePathComponent(device.empty() ? "(empty)" : device);
+std::string ClaimDeviceName(const std::string& claimDir, const std::string& device,
+                            const std::string& owner) {
+  const std::string path =
+      WithSeparator(claimDir) + SafePathComponent(device.empty() ? "(empty)" : device);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd >= 0) {
     const std::string line = owner + "\n";
@@ -61,7 +66,8 @@ std::string ClaimDeviceName(const std::string& claimDir, const std::string& devi
 }
 
 int Run(int argc, char** argv, bool sync) {
-  std::set<std::string> values = {"--host", "--port", "--ftp-port", "--data-dir", "--pace-ms", "--timeout"};
+  std::set<std::string> values = {"--host",    "--port",    "--ftp-port", "--data-dir",
+                                  "--pace-ms", "--timeout", "--low-speed"};
   std::set<std::string> flags = {"--other-meter"};
   if (sync) {
     values.insert({"--claim-dir", "--report"});
@@ -89,7 +95,8 @@ int Run(int argc, char** argv, bool sync) {
   if (!session.ReadDeviceInfo(false)) return 1;
   const std::string device = PanelNames.DeviceName;
   if (const auto report = args.Value("--report")) {
-    std::ofstream(*report) << "device\t" << (session.Meter().NamesRead() ? "1" : "0") << "\t" << device << "\n";
+    std::ofstream(*report) << "device\t" << (session.Meter().NamesRead() ? "1" : "0") << "\t"
+                           << device << "\n";
   }
   if (const auto claims = args.Value("--claim-dir"); claims && session.Meter().NamesRead()) {
     const std::string error = ClaimDeviceName(*claims, device, owner);
@@ -101,9 +108,13 @@ int Run(int argc, char** argv, bool sync) {
   CDeviceLock lock;
   if (session.Meter().NamesRead()) {
     std::string error;
-    const bool locked = lock.Acquire(DeviceDataLogFolder(device), owner, [&](const std::string& holder) {
-      std::fprintf(stderr, "Waiting for the folder of \"%s\": %s is writing it.\n", device.c_str(), holder.c_str());
-    }, error);
+    const bool locked = lock.Acquire(
+        DeviceDataLogFolder(device), owner,
+        [&](const std::string& holder) {
+          std::fprintf(stderr, "Waiting for the folder of \"%s\": %s is writing it.\n",
+                       device.c_str(), holder.c_str());
+        },
+        error);
     if (!locked) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
@@ -135,15 +146,18 @@ int Run(int argc, char** argv, bool sync) {
   }
   for (int g = 0; g < kGroupCount; ++g) {
     if (sync) {
-      std::printf("Group %.2d\t%zu\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g], result.Kept[g]);
+      std::printf("Group %.2d\t%zu\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g],
+                  result.Kept[g]);
     } else {
       std::printf("Group %.2d\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g]);
     }
   }
   if (!sync) std::printf("%s\n", result.FinalText.c_str());
-  if (workbook) std::printf("%s\n", (DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx").c_str());
+  if (workbook)
+    std::printf("%s\n", (DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx").c_str());
   if (result.Failed != 0 && sync)
-    std::fprintf(stderr, "%zu %s could not be fetched.\n", result.Failed, result.Failed == 1 ? "file" : "files");
+    std::fprintf(stderr, "%zu %s could not be fetched.\n", result.Failed,
+                 result.Failed == 1 ? "file" : "files");
   // The reasons were said with the final line.
   return result.Failed == 0 && result.ListFailed == 0 && !result.SetupFailed ? 0 : 1;
 }

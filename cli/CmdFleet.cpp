@@ -24,7 +24,7 @@
 
 const char* const kFleetUsage =
     "usage: krvo fleet FILE [--jobs N] [--json] [--data-dir DIR]\n"
-    "                  [--pace-ms MS] [--timeout S] [--no-workbook]\n"
+    "                  [--pace-ms MS] [--timeout S] [--low-speed BYTES] [--no-workbook]\n"
     "  Syncs every meter that FILE lists, one per line as HOST [MODBUS_PORT\n"
     "  [FTP_PORT]] ('#' starts a comment), each in a krvo sync of its own, at\n"
     "  most N at a time (4). Each meter's progress and errors go to\n"
@@ -57,7 +57,8 @@ int ParsePort(const std::string& text, int line) {
   char* end = nullptr;
   const long v = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || v < 1 || v > 65535)
-    throw UsageError{"line " + std::to_string(line) + ": '" + text + "' is no port from 1 to 65535"};
+    throw UsageError{"line " + std::to_string(line) + ": '" + text +
+                     "' is no port from 1 to 65535"};
   return static_cast<int>(v);
 }
 
@@ -72,7 +73,8 @@ std::vector<Meter> ReadFleet(const std::string& path) {
     std::vector<std::string> f;
     for (std::string x; fields >> x;) f.push_back(x);
     if (f.empty()) continue;
-    if (f.size() > 3) throw UsageError{"line " + std::to_string(n) + ": HOST [MODBUS_PORT [FTP_PORT]] expected"};
+    if (f.size() > 3)
+      throw UsageError{"line " + std::to_string(n) + ": HOST [MODBUS_PORT [FTP_PORT]] expected"};
     Meter m;
     m.Host = f[0];
     if (f.size() > 1) m.ModbusPort = ParsePort(f[1], n);
@@ -156,7 +158,8 @@ int OpenOutput(const std::string& path) {
 
 // Starts argv as a child that dies with this process: a killed fleet must
 // not leave its syncs running. -1 when it can't be started.
-pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath) {
+pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath,
+                 const std::string& errPath) {
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
@@ -167,7 +170,8 @@ pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath, con
   if (pid == 0) {
     // The parent may have died before the signal was asked for: then it's gone already.
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+      _exit(127);
     execv(cargv[0], cargv.data());
     _exit(127);
   }
@@ -202,7 +206,8 @@ std::string Tsv(std::string s) {
 }  // namespace
 
 int CmdFleet(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout"}, {"--json", "--no-workbook"});
+  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout", "--low-speed"},
+               {"--json", "--no-workbook"});
   if (args.Help()) {
     std::fputs(kFleetUsage, stdout);
     return 0;
@@ -226,7 +231,7 @@ int CmdFleet(int argc, char** argv) {
   ForceFolders(run + "claims/");
 
   std::vector<std::string> passOn;
-  for (const char* o : {"--pace-ms", "--timeout"})
+  for (const char* o : {"--pace-ms", "--timeout", "--low-speed"})
     if (const auto v = args.Value(o)) passOn.insert(passOn.end(), {o, *v});
   if (args.Has("--no-workbook")) passOn.push_back("--no-workbook");
 
@@ -236,9 +241,13 @@ int CmdFleet(int argc, char** argv) {
   auto start = [&](size_t i) {
     Meter& m = meters[i];
     const std::string tag = std::to_string(i);
-    std::vector<std::string> a = {self, "sync", "--host", m.Host, "--port", std::to_string(m.ModbusPort),
-                                  "--ftp-port", std::to_string(m.FtpPort), "--data-dir", base,
-                                  "--claim-dir", run + "claims", "--report", run + tag + ".report"};
+    std::vector<std::string> a = {self,          "sync",
+                                  "--host",      m.Host,
+                                  "--port",      std::to_string(m.ModbusPort),
+                                  "--ftp-port",  std::to_string(m.FtpPort),
+                                  "--data-dir",  base,
+                                  "--claim-dir", run + "claims",
+                                  "--report",    run + tag + ".report"};
     a.insert(a.end(), passOn.begin(), passOn.end());
     std::string logName = SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log";
     m.Start = Clock::now();
@@ -264,7 +273,8 @@ int CmdFleet(int argc, char** argv) {
     for (std::string line; std::getline(out, line);) {
       long fetched = 0, records = 0, kept = 0;
       int g = 0;
-      if (std::sscanf(line.c_str(), "Group %d\t%ld\t%ld\t%ld", &g, &fetched, &records, &kept) == 4) {
+      if (std::sscanf(line.c_str(), "Group %d\t%ld\t%ld\t%ld", &g, &fetched, &records, &kept) ==
+          4) {
         m.Fetched += fetched;
         m.Records += records;
         m.Kept += kept;
@@ -272,7 +282,8 @@ int CmdFleet(int argc, char** argv) {
     }
     m.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!m.Ok) {
-      m.Error = LastLine(logs + SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log");
+      m.Error =
+          LastLine(logs + SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log");
       if (m.Error.empty())
         m.Error = WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status)) : "killed";
     }
@@ -296,14 +307,16 @@ int CmdFleet(int argc, char** argv) {
   for (const Meter& m : meters) {
     allOk = allOk && m.Ok;
     if (args.Has("--json")) {
-      std::printf("{\"host\": %s, \"modbus_port\": %d, \"ftp_port\": %d, \"device\": %s, \"fetched\": %ld, "
-                  "\"kept\": %ld, \"records\": %ld, \"seconds\": %.1f, \"ok\": %s, \"error\": %s}\n",
-                  Json(m.Host).c_str(), m.ModbusPort, m.FtpPort, m.HasDevice ? Json(m.Device).c_str() : "null",
-                  m.Fetched, m.Kept, m.Records, m.Seconds, m.Ok ? "true" : "false",
-                  m.Ok ? "null" : Json(m.Error).c_str());
+      std::printf(
+          "{\"host\": %s, \"modbus_port\": %d, \"ftp_port\": %d, \"device\": %s, \"fetched\": %ld, "
+          "\"kept\": %ld, \"records\": %ld, \"seconds\": %.1f, \"ok\": %s, \"error\": %s}\n",
+          Json(m.Host).c_str(), m.ModbusPort, m.FtpPort,
+          m.HasDevice ? Json(m.Device).c_str() : "null", m.Fetched, m.Kept, m.Records, m.Seconds,
+          m.Ok ? "true" : "false", m.Ok ? "null" : Json(m.Error).c_str());
     } else {
-      std::printf("%s\t%s\t%ld\t%ld\t%ld\t%.1f\t%s\n", m.Id().c_str(), Tsv(m.HasDevice ? m.Device : "").c_str(),
-                  m.Fetched, m.Kept, m.Records, m.Seconds, m.Ok ? "ok" : ("failed: " + Tsv(m.Error)).c_str());
+      std::printf("%s\t%s\t%ld\t%ld\t%ld\t%.1f\t%s\n", m.Id().c_str(),
+                  Tsv(m.HasDevice ? m.Device : "").c_str(), m.Fetched, m.Kept, m.Records, m.Seconds,
+                  m.Ok ? "ok" : ("failed: " + Tsv(m.Error)).c_str());
     }
   }
   return allOk ? 0 : 1;

@@ -417,14 +417,14 @@ TEST(CliGuards, ATricklingTransferFailsWithinTheLowSpeedWindow) {
 
   // A sync: each of group 1's day files fails in its turn, and counts as failed.
   fs::remove(root + "/DataLog/small.bin");
-  r = RunProcess(SyncArgs(trickle, data, {"--timeout", "1", "--no-workbook"}), {"LC_ALL=C"});
+  r = RunProcess(SyncArgs(trickle, data, {"--timeout", "1", "--low-speed", "2048", "--no-workbook"}), {"LC_ALL=C"});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Err.find("2 files could not be fetched."), std::string::npos) << r.Err;
   for (const std::string& day : FolderNames(root + "/DataLog/Group1"))  // no part under a day's name
     EXPECT_FALSE(fs::exists(data + "/Panel A/DataLog/Group1/" + day)) << day;
   // The same files at full speed pass under the same limit.
   SimProcess normal(SmallMeter(root));
-  r = RunProcess(SyncArgs(normal, data, {"--timeout", "1", "--no-workbook"}), {"LC_ALL=C"});
+  r = RunProcess(SyncArgs(normal, data, {"--timeout", "1", "--low-speed", "0", "--no-workbook"}), {"LC_ALL=C"});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   for (const std::string& day : FolderNames(root + "/DataLog/Group1"))
     EXPECT_EQ(ReadAll(data + "/Panel A/DataLog/Group1/" + day), ReadAll(root + "/DataLog/Group1/" + day)) << day;

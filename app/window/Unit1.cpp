@@ -53,8 +53,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   ConnectHandlers();
   FormCreate();
   if (const QScreen* shown = screen())
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                    shown->availableGeometry()));
+    setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), shown->availableGeometry()));
   tmr1->start();
 }
 
@@ -79,10 +79,13 @@ void TForm1::ConnectHandlers() {
   });
   connect(tv1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { pmTv1->popup(tv1->viewport()->mapToGlobal(at)); });
-  connect(btnSaveAsLogs, &QPushButton::clicked, this, [this] { Guarded([this] { mniSave1Click(); }); });
+  connect(btnSaveAsLogs, &QPushButton::clicked, this,
+          [this] { Guarded([this] { mniSave1Click(); }); });
   connect(mniSave1, &QAction::triggered, this, [this] { Guarded([this] { mniSave1Click(); }); });
-  connect(mniDownload1, &QAction::triggered, this, [this] { Guarded([this] { mniDownload1Click(); }); });
-  connect(mniDownloadNew, &QAction::triggered, this, [this] { Guarded([this] { mniDownloadNewClick(); }); });
+  connect(mniDownload1, &QAction::triggered, this,
+          [this] { Guarded([this] { mniDownload1Click(); }); });
+  connect(mniDownloadNew, &QAction::triggered, this,
+          [this] { Guarded([this] { mniDownloadNewClick(); }); });
   connect(mniDisplayCurrentGroup, &QAction::triggered, this,
           [this] { Guarded([this] { mniDisplayCurrentGroupClick(); }); });
   connect(mniLoadOfflineFile, &QAction::triggered, this,
@@ -181,7 +184,10 @@ bool TForm1::OpenComm() {
 
 QString TForm1::StatusText(int panel) const { return StatusPanel[panel]->text(); }
 
-void TForm1::SetStatusText(int panel, const QString& text) { StatusPanel[panel]->setText(text); }
+void TForm1::SetStatusText(int panel, const QString& text) {
+  StatusPanel[panel]->setText(text);
+  StatusPanel[panel]->setToolTip(text);
+}
 
 void TForm1::btnConnectClick() {
   if (FConnected) {
@@ -214,8 +220,10 @@ void TForm1::Connect() {
   SetStatusText(1, QStringLiteral("Connected with KRVO."));
 
   FNamesRead = false;
+  FMeter->SetSaveNames(false);  // saved below, once the folder is known to be this meter's
   if (FMeter->ReadDeviceInfo()) {
     FNamesRead = FMeter->NamesRead();
+    SaveNamesIfOwnFolder();
     RefreshDataLogSetup();
     FWorkbookPath = DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx";
     FDataLogFolder = DeviceDataLogFolder(PanelNames.DeviceName);
@@ -280,9 +288,22 @@ void TForm1::Disconnect() {
   SetStatusText(1, QStringLiteral("Disconnected with Device successed."));
 }
 
+bool TForm1::OwnDeviceFolder() const {
+  if (!FMeter) return false;
+  const std::string held =
+      CZELMeterObj::FolderSerialNumber(DeviceDataLogFolder(PanelNames.DeviceName));
+  return held.empty() || held == std::to_string(FMeter->DeviceInfo().SerialNumber);
+}
+
+void TForm1::SaveNamesIfOwnFolder() {
+  // A folder another meter of the same name filled keeps its names: the
+  // download asks before it replaces anything there.
+  if (FNamesRead && OwnDeviceFolder()) CZELMeterObj::SavePanelNames();
+}
+
 void TForm1::RefreshDataLogSetup() {
   if (FMeter && FMeter->ReadSnapShotSetup()) {
-    CZELMeterObj::SaveDataLogSetup();
+    if (OwnDeviceFolder()) CZELMeterObj::SaveDataLogSetup();
     SetStatusText(1, QStringLiteral("Read SnapShot Setup Successed."));
   } else {
     SetStatusText(1, QStringLiteral("Read SnapShot Setup failed."));
@@ -295,7 +316,10 @@ void TForm1::tmr1Timer() {
     btnConnectClick();
     return;
   }
-  if (FMeter->NamesRead()) FNamesRead = true;
+  if (FMeter->NamesRead()) {
+    FNamesRead = true;
+    SaveNamesIfOwnFolder();
+  }
 }
 
 void TForm1::tv1Click() {
@@ -320,12 +344,14 @@ bool TForm1::PumpMessages() {
   return closing_ || QCoreApplication::closingDown();
 }
 
-bool TForm1::LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner) {
+bool TForm1::LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder,
+                              const std::string& owner) {
   std::string holder, error;
   // Never waits: the window must stay live while the other program works.
   if (lock.TryAcquire(dataLogFolder, owner, holder, error)) return true;
-  const std::string text = error.empty() ? "The folder of \"" + PanelNames.DeviceName + "\" is being written by " +
-                                               holder + ". Try again when it has finished."
+  const std::string text = error.empty() ? "The folder of \"" + PanelNames.DeviceName +
+                                               "\" is being written by " + holder +
+                                               ". Try again when it has finished."
                                          : error;
   AppMessageBox(QMessageBox::Critical, QString::fromStdString(text));
   return false;

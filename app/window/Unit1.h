@@ -139,6 +139,9 @@ class TForm1 : public QMainWindow {
   void SetDownloadEnabled(bool enabled);
   void SetDisplayGroupEnabled(bool enabled);
   bool LongWorkRunning() const { return longWork_; }
+  // While long work fills the table with a group's records, the table keeps
+  // that group's key count whatever node the operator clicks.
+  void PinTableGroup(int group) { tableGroup_ = group; }
 
   // The count's label; the count and "Save As..." move right when it grows.
   void SetLogsLabel(const QString& text);
@@ -168,9 +171,14 @@ class TForm1 : public QMainWindow {
   void Disconnect();
   void ProbeFtp();
   void LayOutAnchored();
+  // Whether the device folder of the names read is empty of a serial number or
+  // holds this meter's.
+  bool OwnDeviceFolder() const;
+  void SaveNamesIfOwnFolder();
   // Takes the device folder's lock for a command that writes it; when another
   // program holds it, or it can't be taken, says so and returns false.
-  bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner);
+  bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder,
+                        const std::string& owner);
 
   // While a download or an offline load runs (events run through it), the
   // commands that would change the folder or LogRecords under it are off.
@@ -188,6 +196,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<CMemoLines> memo_;
   CTransferMeter meter_;
   bool longWork_ = false;
+  int tableGroup_ = -1;  // the group long work is loading into the table, -1 when none
   bool wantDownload_ = true;
   bool wantDisplayGroup_ = false;
   bool closing_ = false;

@@ -120,7 +120,8 @@ void TForm1::CreateControls() {
                         744 + shift, 90, 75, 25);
   designLogsNumberX_ = edtLogsNumber->x();
   // Under "Save As...", where the window has room whatever the pickers' width.
-  btnPlot = Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->x(), 117, 75, 24);
+  btnPlot =
+      Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->x(), 117, 75, 24);
   btnPlot->setToolTip(QStringLiteral("Plot the selected columns of the table in a chart"));
   btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
                         584, 118, 113, 25);
@@ -184,8 +185,15 @@ void TForm1::CreateControls() {
   for (int i = 0; i < 3; ++i) {
     StatusPanel[i] = new QLabel(StatusBar1);
     StatusPanel[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    StatusPanel[i]->setFixedWidth(widths[i]);
-    StatusBar1->addWidget(StatusPanel[i]);
+    // The last panel takes the room to its right: a remote path or a failure
+    // does not fit in its 50 pixels. Each panel's tooltip holds its whole text.
+    if (i < 2) {
+      StatusPanel[i]->setFixedWidth(widths[i]);
+      StatusBar1->addWidget(StatusPanel[i]);
+    } else {
+      StatusPanel[i]->setMinimumWidth(widths[i]);
+      StatusBar1->addWidget(StatusPanel[i], 1);
+    }
   }
   // The progress bar lies over the panels; it is see-through so their texts stay readable.
   ProgressBar1 = new QProgressBar(StatusBar1);
@@ -231,8 +239,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     // Only the operator moving on within this window: not a context menu,
     // another application's window, or the window closing.
     const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
-    if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason ||
-        why == Qt::MouseFocusReason || why == Qt::ShortcutFocusReason)
+    if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason || why == Qt::MouseFocusReason ||
+        why == Qt::ShortcutFocusReason)
       Guarded([this] { edtIPExit(); });
   } else if (watched == tv1->viewport() && event->type() == QEvent::MouseButtonPress) {
     // Every click on the tree runs tv1Click, in its empty area too. A click
@@ -244,7 +252,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     Guarded([this] { tv1Click(); });
   } else if (watched == lv1->viewport() && event->type() == QEvent::MouseButtonPress) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() == Qt::LeftButton) PickColumn(lv1->columnAt(mouse->position().toPoint().x()), mouse->modifiers());
+    if (mouse->button() == Qt::LeftButton)
+      PickColumn(lv1->columnAt(mouse->position().toPoint().x()), mouse->modifiers());
   }
   return QMainWindow::eventFilter(watched, event);
 }

@@ -71,22 +71,31 @@ class TWindowDownloadView : public CDownloadView {
   }
   bool SelectNode(size_t node) override {
     f_.tv1->setCurrentItem(NodeAt(f_.tv1, node));
-    const QTreeWidgetItem* sel = f_.tv1->currentItem();
-    return sel != nullptr && sel->parent() == nullptr;
+    QTreeWidgetItem* sel = f_.tv1->currentItem();
+    const bool group = sel != nullptr && sel->parent() == nullptr;
+    // The operator may click elsewhere while the group downloads: its file
+    // nodes still go under it.
+    downloading_ = group ? f_.tv1->indexOfTopLevelItem(sel) : -1;
+    return group;
   }
   void RemoveChildren(size_t node) override {
-    if (QTreeWidgetItem* n = NodeAt(f_.tv1, node)) qDeleteAll(n->takeChildren());
+    QTreeWidgetItem* n = NodeAt(f_.tv1, node);
+    if (n == nullptr) return;
+    // A child the operator clicked is going: the group keeps the selection.
+    QTreeWidgetItem* sel = f_.tv1->currentItem();
+    if (sel != nullptr && sel->parent() == n) f_.tv1->setCurrentItem(n);
+    qDeleteAll(n->takeChildren());
   }
   void AddFileNode(const std::string& text) override {
-    QTreeWidgetItem* sel = f_.tv1->currentItem();
-    if (sel != nullptr && sel->parent() == nullptr)
-      sel->addChild(new QTreeWidgetItem(QStringList{QString::fromStdString(text)}));
+    if (QTreeWidgetItem* group = f_.tv1->topLevelItem(downloading_))
+      group->addChild(new QTreeWidgetItem(QStringList{QString::fromStdString(text)}));
   }
   void SelectFirstNode() override { f_.tv1->setCurrentItem(f_.tv1->topLevelItem(0)); }
   void BeginGroup(int group, const std::string& caption) override {
     f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) +
                     QStringLiteral(":"));
     f_.edtLogsNumber->setText(QStringLiteral("0"));
+    f_.PinTableGroup(group);
     f_.SetupLogColumns(group);
   }
   void ShowRecords(size_t count) override {
@@ -110,6 +119,7 @@ class TWindowDownloadView : public CDownloadView {
 
  private:
   TForm1& f_;
+  int downloading_ = -1;  // by position: a reconnect may rebuild the tree meanwhile
 };
 
 }  // namespace
@@ -125,11 +135,13 @@ void TForm1::RunDownload(bool onlyNew) {
   // without touching anything, so no lock either.
   CDeviceLock lock;
   if (FConnected && FNamesRead &&
-      !LockDeviceFolder(lock, DeviceDataLogFolder(PanelNames.DeviceName), FDeviceIP + ":" + FModbusPort))
+      !LockDeviceFolder(lock, DeviceDataLogFolder(PanelNames.DeviceName),
+                        FDeviceIP + ":" + FModbusPort))
     return;
   if (!onlyNew) SortNewestFirst = true;
   TWindowDownloadView view(*this);
   CLogDownload download(IdFTP1, view, FFilePauseMs);
+  if (FMeter) download.MeterSerial = FMeter->DeviceInfo().SerialNumber;
   const TLongWork guard(*this);
   FWorkbookPath = DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx";
   FDataLogFolder = DeviceDataLogFolder(PanelNames.DeviceName);
@@ -154,6 +166,8 @@ void TForm1::IdFTP1Work(TWorkMode mode, int32_t count) {
 
 void TForm1::IdFTP1WorkEnd(TWorkMode) {
   FTransferring = false;
+  // A listing's unknown size made the bar "busy" (a maximum of 0): at rest it is empty.
+  ProgressBar1->setRange(0, std::max(1, ProgressBar1->maximum()));
   ProgressBar1->setValue(0);
   FExpectedSize = 0;
   meter_.End();
@@ -169,6 +183,8 @@ TForm1::TLongWork::TLongWork(TForm1& f) : f_(f) {
 
 TForm1::TLongWork::~TLongWork() {
   f_.longWork_ = false;
+  f_.tableGroup_ = -1;
+  f_.lv1->viewport()->update();
   f_.mniDownload1->setEnabled(f_.wantDownload_);
   f_.mniDownloadNew->setEnabled(f_.wantDownload_);
   f_.mniDisplayCurrentGroup->setEnabled(f_.wantDisplayGroup_);

@@ -1,13 +1,14 @@
 // The group tree's offline commands: "Load Offline File" (a device folder
 // saved earlier, every group loaded and the workbook rebuilt) and "Display
 // Selected Group".
+#include <unistd.h>
+
 #include <QAction>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTreeWidget>
-#include <unistd.h>
 
 #include "app/DeviceLock.h"
 #include "app/OfflineLoad.h"
@@ -20,7 +21,9 @@ namespace {
 class TWindowLoadView : public COfflineLoadView {
  public:
   explicit TWindowLoadView(TForm1& f) : f_(f) {}
-  void ShowStatus(const std::string& text) override { f_.SetStatusText(1, QString::fromStdString(text)); }
+  void ShowStatus(const std::string& text) override {
+    f_.SetStatusText(1, QString::fromStdString(text));
+  }
   void ShowMessage(const std::string& text) override {
     AppMessageBox(QMessageBox::NoIcon, QString::fromStdString(text));
   }
@@ -46,7 +49,9 @@ class TWindowLoadView : public COfflineLoadView {
   }
   void BeginGroup(int group, const std::string& caption) override {
     f_.edtLogsNumber->setText(QStringLiteral("0"));
-    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) + QStringLiteral(":"));
+    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) +
+                    QStringLiteral(":"));
+    f_.PinTableGroup(group);
     f_.SetupLogColumns(group);
   }
   void ShowGroup(int, size_t records) override {

@@ -36,7 +36,8 @@ void TForm1::SetupLogColumns(int group) {
   if (group < 0 || group > 9) return;
   lv1Model->SetupColumns(mniEnergyBill1->isChecked() ? -1 : group);
   const auto& columns = lv1Model->Columns();
-  for (size_t i = 0; i < columns.size(); ++i) lv1->setColumnWidth(static_cast<int>(i), columns[i].Width);
+  for (size_t i = 0; i < columns.size(); ++i)
+    lv1->setColumnWidth(static_cast<int>(i), columns[i].Width);
   edtLogsNumber->setText(QStringLiteral("0"));
   pickedColumns_.clear();
   pickAnchor_ = -1;
@@ -50,7 +51,7 @@ void TForm1::SetLogRowCount(size_t rows) {
 }
 
 int TForm1::CurrentKeyCount() const {
-  const int g = CurrentGroup();
+  const int g = tableGroup_ >= 0 ? tableGroup_ : CurrentGroup();
   if (g < 0 || g >= kGroupCount) return 0;  // no node selected: no value cells
   return std::min<int>(GroupSetups[static_cast<size_t>(g)].KeyNum, kMaxKeys);
 }
@@ -107,5 +108,6 @@ void TForm1::ConnectTableHandlers() {
   connect(lv1->horizontalHeader(), &QHeaderView::sectionClicked, this,
           [this](int column) { Guarded([this, column] { lv1ColumnClick(column); }); });
   for (QDateTimeEdit* p : {dtp1, dtp2, dtp3, dtp4})
-    connect(p, &QDateTimeEdit::dateTimeChanged, this, [this] { Guarded([this] { CheckTimeRange(); }); });
+    connect(p, &QDateTimeEdit::dateTimeChanged, this,
+            [this] { Guarded([this] { CheckTimeRange(); }); });
 }

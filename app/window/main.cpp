@@ -9,9 +9,17 @@
 #include "app/window/KrvoApplication.h"
 #include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
+#include "meter/DataFolder.h"
 
 int main(int argc, char** argv) {
   KrvoApplication app(argc, argv);
+  try {
+    BaseFolder();
+  } catch (const ENoDataFolder& e) {
+    // No home to keep the mirrors in: say so rather than stop without a word.
+    AppMessageBox(QMessageBox::Critical, QString::fromStdString(e.what()));
+    return 1;
+  }
   TForm1 form;
   TInfoForm info;
   InfoForm = &info;

@@ -477,6 +477,110 @@ class TestWindowLogs : public WindowTestBase {
     SetFolderDialogHook({});
   }
 
+  void aClickElsewhereDuringADownloadAndTheStatusBar() {
+    SimProcess sim({"--records", "200", "--group", "1:3600:1,10,20", "--group", "5:3600:1"});
+    WriteCommSet(std::to_string(sim.ModbusPort()), sim.FtpPort());
+    TestForm f;
+    f.show();
+    QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+    QVERIFY(f.FConnected);
+    // Group 05 is clicked while Group 01 downloads; Group 01's third value
+    // column is read right after.
+    QTreeWidgetItem* group5 = f.tv1->topLevelItem(4);
+    bool clicked = false;
+    QString thirdValue;
+    QTimer press;
+    connect(&press, &QTimer::timeout, [&] {
+      if (clicked || f.tv1->topLevelItem(0)->childCount() < 2) return;
+      clicked = true;
+      QTest::mouseClick(f.tv1->viewport(), Qt::LeftButton, {}, f.tv1->visualItemRect(group5).center());
+      thirdValue = f.lv1->model()->index(0, 4).data().toString();
+    });
+    press.start(0);
+    f.mniDownload1->trigger();
+    press.stop();
+    QVERIFY(clicked);
+    QVERIFY2(!thirdValue.isEmpty(), "the table took the clicked group's key count");
+    QCOMPARE(boxes_.size(), size_t{1});
+
+    // Each group's nodes are its own files, every one of them.
+    for (int g : {1, 5}) {
+      const std::string folder = data_->Path() + "/Panel A/DataLog/Group" + std::to_string(g);
+      QSet<QString> files, nodes;
+      for (const auto& e : std::filesystem::directory_iterator(folder))
+        files << QString::fromStdString(e.path().stem().string());  // nodes drop ".dat"
+      const QTreeWidgetItem* top = f.tv1->topLevelItem(g - 1);
+      for (int c = 0; c < top->childCount(); ++c) nodes << top->child(c)->text(0);
+      QCOMPARE(files.size(), 9);  // 200 hourly records make nine day files
+      QCOMPARE(nodes, files);
+    }
+
+    // At rest the bar is empty, not a busy sweep; the panels' whole texts are in
+    // their tooltips, and the last panel takes the room to its right.
+    QVERIFY(f.ProgressBar1->maximum() > 0);
+    QCOMPARE(f.ProgressBar1->value(), 0);
+    QCOMPARE(f.StatusPanel[1]->toolTip(), f.StatusText(1));
+    f.SetStatusText(2, QStringLiteral("Get file failed: /a/long/path/Group1/20261201.dat"));
+    QCOMPARE(f.StatusPanel[2]->toolTip(), f.StatusText(2));
+    f.resize(1400, f.height());
+    QCoreApplication::processEvents();
+    QVERIFY2(f.StatusPanel[2]->geometry().right() > f.StatusBar1->width() - 40,
+             qPrintable(QString::number(f.StatusPanel[2]->geometry().right())));
+  }
+
+  void anotherMeterOfTheSameNameIsAskedAbout() {
+    const std::string setupFile = data_->Path() + "/Panel A/DataLog/DataLogSetup.ini";
+    {
+      SimProcess first({"--serial", "111", "--records", "30", "--group", "1:3600:1"});
+      WriteCommSet(std::to_string(first.ModbusPort()), first.FtpPort());
+      TestForm f;
+      QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+      f.mniDownload1->trigger();
+      QCOMPARE(boxes_.size(), size_t{1});
+    }
+    const std::string firstSetup = ReadAll(setupFile);
+    QVERIFY(firstSetup.find("SerialNumber=111") != std::string::npos);
+    auto files = [&] {
+      std::map<std::string, std::string> all;
+      for (const auto& e : std::filesystem::recursive_directory_iterator(data_->Path() + "/Panel A"))
+        if (e.is_regular_file() && e.path().filename() != "DataLog.lock")  // the lock leaves its note
+          all[e.path().string()] = ReadAll(e.path().string());
+      return all;
+    };
+    const auto before = files();
+
+    // Another meter, the same device name, other names and logs.
+    SimProcess second({"--serial", "222", "--mains1-name", "Other mains", "--records", "50", "--group", "1:3600:1,10"});
+    WriteCommSet(std::to_string(second.ModbusPort()), second.FtpPort());
+    TestForm g;
+    QTest::mouseClick(g.btnConnect, Qt::LeftButton);
+    QVERIFY(g.FConnected);
+    QVERIFY(files() == before);  // connecting writes nothing over the first meter's folder
+    QString asked;
+    bool reply = false;
+    SetQuestionHook([&](const QString& text) {
+      asked = text;
+      return reply;
+    });
+    boxes_.clear();
+    g.mniDownload1->trigger();
+    QVERIFY2(asked.contains(QStringLiteral("serial number 111")) && asked.contains(QStringLiteral("is 222")),
+             qPrintable(asked));
+    QCOMPARE(boxes_.size(), size_t{1});
+    QVERIFY2(boxes_[0].text.endsWith(QStringLiteral("Nothing was downloaded.")), qPrintable(boxes_[0].text));
+    QVERIFY(files() == before);
+
+    reply = true;
+    boxes_.clear();
+    g.mniDownload1->trigger();
+    SetQuestionHook({});
+    QCOMPARE(boxes_.size(), size_t{1});
+    QVERIFY2(boxes_[0].text.startsWith(QStringLiteral("Finished to download logs")), qPrintable(boxes_[0].text));
+    const std::string secondSetup = ReadAll(setupFile);
+    QVERIFY(secondSetup.find("SerialNumber=222") != std::string::npos);
+    QVERIFY(secondSetup.find("Other mains") != std::string::npos);
+  }
+
   void disconnectDuringADownloadAndAnEmptyTree() {
     SimProcess sim({"--records", "200", "--group", "1:3600:1"});
     WriteCommSet(std::to_string(sim.ModbusPort()), sim.FtpPort());
