@@ -282,14 +282,14 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
     return result;
   }
 
-  // Compressing and assembling a big sheet takes seconds: it runs beside the
-  // event loop, which keeps pumping; nothing it touches is shared.
+  // Assembling a big workbook takes a while: it runs beside the event loop,
+  // which keeps pumping; nothing it touches is shared.
   std::vector<std::pair<int, int>> carried;  // new position, old position (1-based)
   for (size_t i = 0; i < plan.From.size(); ++i)
     if (plan.From[i] >= 0) carried.emplace_back(static_cast<int>(i) + 1, plan.From[i] + 1);
-  std::vector<std::pair<int, std::string>> inserted;
+  std::vector<TDeflatedPart> inserted;
   for (size_t k = 0; k < plan.Written.size(); ++k)
-    inserted.emplace_back(static_cast<int>(plan.Written[k]) + 1, parts.Paths[k]);
+    inserted.push_back({static_cast<int>(plan.Written[k]) + 1, parts.Paths[k], writers[k]->Deflated()});
   if (!hadOld) carried.clear();
   lxw_workbook* raw = wb.release();
   auto work = std::async(std::launch::async, [raw, &temp, &path, &carried, &inserted]() -> std::string {

@@ -2,6 +2,8 @@
 
 #include <zip.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <memory>
 
 #include "app/Workbook.h"
@@ -65,6 +67,62 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
+// A part compressed already: libzip takes a source that states its method,
+// sizes and CRC as data to copy, not to compress again.
+struct TPrecompressed {
+  TDeflatedPart Part;
+  std::FILE* File = nullptr;
+  zip_error_t Error{};
+};
+
+zip_int64_t PrecompressedSource(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+  auto* s = static_cast<TPrecompressed*>(state);
+  switch (cmd) {
+    case ZIP_SOURCE_OPEN:
+      s->File = std::fopen(s->Part.Path.c_str(), "rb");
+      if (s->File == nullptr) {
+        zip_error_set(&s->Error, ZIP_ER_OPEN, errno);
+        return -1;
+      }
+      return 0;
+    case ZIP_SOURCE_READ: {
+      const size_t n = std::fread(data, 1, static_cast<size_t>(len), s->File);
+      if (n == 0 && std::ferror(s->File)) {
+        zip_error_set(&s->Error, ZIP_ER_READ, errno);
+        return -1;
+      }
+      return static_cast<zip_int64_t>(n);
+    }
+    case ZIP_SOURCE_CLOSE:
+      if (s->File != nullptr) std::fclose(s->File);
+      s->File = nullptr;
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* st = static_cast<zip_stat_t*>(data);
+      zip_stat_init(st);
+      st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
+      st->size = s->Part.Stream.Size;
+      st->comp_size = s->Part.Stream.CompressedSize;
+      st->crc = s->Part.Stream.Crc;
+      st->comp_method = ZIP_CM_DEFLATE;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&s->Error, data, len);
+    case ZIP_SOURCE_FREE:
+      if (s->File != nullptr) std::fclose(s->File);
+      zip_error_fini(&s->Error);
+      delete s;
+      return 0;
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+      zip_error_set(&s->Error, ZIP_ER_INVAL, 0);
+      return -1;
+  }
+}
+
 [[noreturn]] void NotOurs(const std::string& path, const std::string& why) {
   throw EWorkbookError("The workbook " + path + " can't be updated (" + why +
                        "); it is left as it was. Delete it and load the logs again.");
@@ -96,26 +154,28 @@ TWorkbookParts ReadWorkbookParts(const std::string& path) {
 
 std::string AssembleWorkbook(const std::string& fresh, const std::string& previous,
                              const std::vector<std::pair<int, int>>& carried,
-                             const std::vector<std::pair<int, std::string>>& inserted) {
+                             const std::vector<TDeflatedPart>& inserted) {
   std::string error;
   ZipPtr old;  // outlives neu, whose sources may read from it
   ZipPtr neu = Open(fresh, 0, error);
   if (!neu) return "Unable to write the workbook " + previous + ": " + error;
-  for (const auto& [to, file] : inserted) {
-    // A new entry in place of the skeleton's: libzip drops the level set on
-    // an entry that keeps its original method.
-    const std::string name = SheetPart(to);
+  for (const TDeflatedPart& part : inserted) {
+    const std::string name = SheetPart(part.Position);
     const zip_int64_t skeleton = zip_name_locate(neu.get(), name.c_str(), 0);
     if (skeleton < 0 || zip_delete(neu.get(), static_cast<zip_uint64_t>(skeleton)) != 0)
       return "Unable to write the workbook " + previous + ": a sheet is missing";
-    zip_source_t* s = zip_source_file(neu.get(), file.c_str(), 0, -1);
+    auto* state = new TPrecompressed{part, nullptr, {}};
+    zip_error_init(&state->Error);
+    zip_source_t* s = zip_source_function(neu.get(), PrecompressedSource, state);
+    if (s == nullptr) {
+      zip_error_fini(&state->Error);
+      delete state;
+    }
     const zip_int64_t dst = s == nullptr ? -1 : zip_file_add(neu.get(), name.c_str(), s, 0);
     if (dst < 0) {
       if (s != nullptr) zip_source_free(s);
       return "Unable to write the workbook " + previous + ": " + zip_strerror(neu.get());
     }
-    // Sheets are big and repetitive: the fastest deflate keeps most of the gain.
-    zip_set_file_compression(neu.get(), static_cast<zip_uint64_t>(dst), ZIP_CM_DEFLATE, 1);
   }
   if (!carried.empty()) {
     old = Open(previous, ZIP_RDONLY, error);

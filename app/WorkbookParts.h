@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/ParallelDeflate.h"
+
 struct TWorkbookParts {
   std::vector<std::string> SheetNames;  // in workbook order
 };
@@ -17,7 +19,13 @@ TWorkbookParts ReadWorkbookParts(const std::string& path);
 // second (1-based positions), copied without recompressing them (the two
 // files' styles must be equal, or the copied cells would point at other
 // formats); the parts at the positions of inserted are replaced by the
-// files named there, compressed fast. Returns an error text, empty on success.
+// raw deflate files named there, taken as they are. Returns an error text,
+// empty on success.
+struct TDeflatedPart {
+  int Position = 0;  // 1-based
+  std::string Path;
+  TDeflated Stream;
+};
 std::string AssembleWorkbook(const std::string& fresh, const std::string& previous,
                              const std::vector<std::pair<int, int>>& carried,
-                             const std::vector<std::pair<int, std::string>>& inserted);
+                             const std::vector<TDeflatedPart>& inserted);
