@@ -312,7 +312,10 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
     result.Stopped = true;
     return result;
   }
-  if (!CommitTemp(temp, path)) throw EWorkbookError("Unable to write the workbook " + path);
+  // A workbook being built beside the one in use is flushed once, when the
+  // build puts it in place; flushing each of its updates costs seconds.
+  if (!(IsTempName(path) ? RenameTemp(temp, path) : CommitTemp(temp, path)))
+    throw EWorkbookError("Unable to write the workbook " + path);
   result.Written = true;
   result.Sheets = group < 0 ? 1 : sheetsNeeded;
   return result;

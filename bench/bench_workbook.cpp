@@ -26,7 +26,9 @@ constexpr int kRecords = 10000;
 constexpr int kKeys = 64;
 constexpr int kPairs = 1;  // one side alone takes seconds: one pair, back to back
 
-double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Seconds(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 // Every cell of the ten sheets in one workbook, typed as ours are.
 void SingleWrite(const std::string& path) {
@@ -51,7 +53,8 @@ void SingleWrite(const std::string& path) {
       TDateTime t = 0;
       RecordTime(r.Stamp(), t);
       worksheet_write_number(ws, row, 1, t, time);
-      for (int j = 0; j < kKeys; ++j) worksheet_write_number(ws, row, static_cast<lxw_col_t>(2 + j), r.Value(j), nullptr);
+      for (int j = 0; j < kKeys; ++j)
+        worksheet_write_number(ws, row, static_cast<lxw_col_t>(2 + j), r.Value(j), nullptr);
       ++row;
     }
   }
@@ -77,7 +80,8 @@ std::vector<std::string> SheetParts(const std::string& path) {
 }
 
 // Each part compressed as the workbook writer does it, nothing else.
-double CompressFloor(const std::vector<std::string>& parts, const std::string& scratch, uint64_t& bytes) {
+double CompressFloor(const std::vector<std::string>& parts, const std::string& scratch,
+                     uint64_t& bytes) {
   bytes = 0;
   const auto t0 = Clock::now();
   for (const std::string& part : parts) {
@@ -105,8 +109,9 @@ int main() {
   std::uniform_int_distribution<int> raw(0, 50000);
   LogRecords.SetKeyCount(kKeys);
   for (int i = 0; i < kRecords; ++i) {
-    double* values = LogRecords.Add({2026, 12, 0, static_cast<uint16_t>(1 + i / 1440),
-                                     static_cast<uint16_t>(i / 60 % 24), static_cast<uint16_t>(i % 60), 0, 0});
+    double* values =
+        LogRecords.Add({2026, 12, 0, static_cast<uint16_t>(1 + i / 1440),
+                        static_cast<uint16_t>(i / 60 % 24), static_cast<uint16_t>(i % 60), 0, 0});
     for (int j = 0; j < kKeys; ++j) values[j] = raw(rng) / 100.0;
   }
 
@@ -124,7 +129,8 @@ int main() {
     ratios.push_back(updates.back() / singles.back());
   }
   uint64_t xmlBytes = 0;
-  const double floor = CompressFloor(SheetParts(dir.Path() + "/template.xlsx"), dir.Path() + "/floor.bin", xmlBytes);
+  const double floor =
+      CompressFloor(SheetParts(dir.Path() + "/template.xlsx"), dir.Path() + "/floor.bin", xmlBytes);
   std::sort(updates.begin(), updates.end());
   std::sort(singles.begin(), singles.end());
   std::sort(ratios.begin(), ratios.end());
