@@ -6,19 +6,22 @@
 #include <cstdio>
 #include <ctime>
 
-#include "meter/DataFolder.h"
-#include "meter/FileReplace.h"
+#include "meter/IniFile.h"
 
 namespace {
 
-// 64 key ids of at most 5 digits and the lines around them take under 500 bytes.
-constexpr size_t kMaxKeysFileBytes = 4096;
+constexpr const char* kSection = "Keys";
 
-std::string KeysText(const TDataLogSetup& s) {
-  std::string text = "[Keys]\nKeyNum=" + std::to_string(s.KeyNum) + "\nKeyIds=";
+std::string KeyIdsText(const TDataLogSetup& s) {
+  std::string text;
   const int n = std::min<int>(s.KeyNum, kMaxKeys);
   for (int j = 0; j < n; ++j) text += (j ? "," : "") + std::to_string(s.keyArr[j]);
-  return text + "\n";
+  return text;
+}
+
+bool SameKeys(const CIniFile& ini, const TDataLogSetup& setup) {
+  return ini.ReadString(kSection, "KeyNum", "") == std::to_string(setup.KeyNum) &&
+         ini.ReadString(kSection, "KeyIds", "") == KeyIdsText(setup);
 }
 
 std::string GroupFolder(const std::string& dataLogFolder, int group) {
@@ -32,32 +35,25 @@ std::string GroupKeysPath(const std::string& dataLogFolder, int group) {
 }
 
 bool SameGroupKeys(const std::string& dataLogFolder, int group, const TDataLogSetup& setup) {
-  // Only a regular file of ours is read: a FIFO in its place would hang the sync.
-  std::string text;
-  if (!ReadRegularFile(GroupKeysPath(dataLogFolder, group), kMaxKeysFileBytes, text))
-    return true;  // nothing known: the files are taken as they are
-  return text == KeysText(setup);
+  // Only a regular file is read (a FIFO in its place would hang the sync);
+  // anything else reads as empty.
+  const CIniFile ini(GroupKeysPath(dataLogFolder, group), TIniAccess::Lenient);
+  if (ini.ReadString(kSection, "KeyNum", "").empty()) return true;  // nothing known: taken as they are
+  return SameKeys(ini, setup);
 }
 
 bool WriteGroupKeys(const std::string& dataLogFolder, int group, const TDataLogSetup& setup) {
-  const std::string path = GroupKeysPath(dataLogFolder, group);
-  std::string known;
-  if (ReadRegularFile(path, kMaxKeysFileBytes, known) && known == KeysText(setup)) return true;
-  std::string temp;
+  // Lenient: a file that is no regular one is replaced, not kept for ever.
+  CIniFile ini(GroupKeysPath(dataLogFolder, group), TIniAccess::Lenient);
+  if (SameKeys(ini, setup)) return true;
+  ini.WriteInteger(kSection, "KeyNum", setup.KeyNum);
+  ini.WriteString(kSection, "KeyIds", KeyIdsText(setup));
   try {
-    temp = CreateTempBeside(path);
-  } catch (const std::exception&) {
+    ini.Save();
+  } catch (const EIniWriteError&) {
     return false;
   }
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  const std::string text = KeysText(setup);
-  const bool written = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const bool closed = f != nullptr && std::fclose(f) == 0;
-  if (!written || !closed) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return CommitTemp(temp, path);
+  return true;
 }
 
 std::string MoveGroupAside(const std::string& dataLogFolder, int group) {
