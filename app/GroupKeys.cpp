@@ -15,7 +15,10 @@ constexpr const char* kSection = "Keys";
 std::string KeyIdsText(const TDataLogSetup& s) {
   std::string text;
   const int n = std::min<int>(s.KeyNum, kMaxKeys);
-  for (int j = 0; j < n; ++j) text += (j ? "," : "") + std::to_string(s.keyArr[j]);
+  for (int j = 0; j < n; ++j) {
+    if (j > 0) text += ',';
+    text += std::to_string(s.keyArr[j]);
+  }
   return text;
 }
 
@@ -67,7 +70,8 @@ std::string MoveGroupAside(const std::string& dataLogFolder, int group) {
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M", &local);
   const std::string name = "Group" + std::to_string(group + 1) + "." + stamp;
   for (int k = 1; k < 100; ++k) {
-    const std::string to = name + (k == 1 ? "" : "-" + std::to_string(k));
+    std::string to = name;
+    if (k > 1) to.append("-").append(std::to_string(k));
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, (dataLogFolder + to).c_str(),
                   RENAME_NOREPLACE) == 0)
       return to;

@@ -109,7 +109,8 @@ CSheetXmlWriter::CSheetXmlWriter(const std::string& path, long rows, int columns
       "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><dimension "
       "ref=\"A1";
   if (rows > 1 || columns > 1) {
-    buf_ += ":" + ColumnName(std::max(columns, 1) - 1);
+    buf_ += ':';
+    buf_ += ColumnName(std::max(columns, 1) - 1);
     AppendInt(buf_, std::max(rows, 1L));
   }
   buf_ += "\"/><sheetViews><sheetView ";

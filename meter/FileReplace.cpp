@@ -38,7 +38,10 @@ std::string TempStem(const std::string& name) {
   return name.substr(0, kMaxNameBytes - kTempOverhead - 9) + hash;
 }
 
-std::string TempPrefix(const std::string& target) { return "." + TempStem(NameOf(target)) + ".~krvo-"; }
+std::string TempPrefix(const std::string& target) {
+  std::string prefix = ".";
+  return prefix.append(TempStem(NameOf(target))).append(".~krvo-");
+}
 
 bool SyncPath(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
