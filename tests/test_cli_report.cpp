@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "tests/support/Files.h"
+#include "tests/support/Process.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+namespace {
+
+ProcessResult Krvo(std::vector<std::string> args) {
+  args.insert(args.begin(), KrvoPath());
+  return RunProcess(args, {"LC_ALL=C", "KRVO_DEBUG=0"});
+}
+
+std::string Num(double v) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+std::string Stamp(sys_seconds t) {
+  const auto day = floor<days>(t);
+  const year_month_day ymd{day};
+  const hh_mm_ss hms{t - day};
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02ld:%02ld:%02ld", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
+                static_cast<long>(hms.hours().count()), static_cast<long>(hms.minutes().count()),
+                static_cast<long>(hms.seconds().count()));
+  return buf;
+}
+
+sys_seconds At(int y, unsigned mo, unsigned d, int h = 0, int mi = 0) {
+  return sys_days{year{y} / mo / d} + hours{h} + minutes{mi};
+}
+
+std::array<uint8_t, 6> TimeBytes(sys_seconds t) {
+  const std::string s = Stamp(t);
+  auto n = [&](size_t at) { return static_cast<uint8_t>(std::stoi(s.substr(at, 2))); };
+  return {n(2), n(5), n(8), n(11), n(14), n(17)};
+}
+
+struct Rec {
+  sys_seconds Time;
+  std::vector<int32_t> Raw;
+};
+
+// A device folder: DataLogSetup.ini as the meter's setup and names leave it,
+// and the group files written by the test.
+struct Device {
+  TempDir dir;
+  std::string data = dir.Path() + "/data";
+  std::string dataLog = data + "/Site/DataLog";
+
+  Device() {
+    fs::create_directories(dataLog);
+    std::string ini =
+        "[PanelName]\nDeviceName=Site\nMainsIName=Grid\nMainsIIName=Solar\nBranchName1=Pump Room\n"
+        "[Group0]\nTimeInterval=900\nKeyNum=5\nkeyArr00=2010\nkeyArr01=205\nkeyArr02=22\nkeyArr03="
+        "0\nkeyArr04=2011\n"
+        "[Group1]\nTimeInterval=0\nKeyNum=2\nkeyArr00=2000\nkeyArr01=9\n";
+    WriteAll(dataLog + "/DataLogSetup.ini", ini);
+  }
+  void Write(int group, const std::string& file, const std::vector<Rec>& recs) {
+    const std::string folder = dataLog + "/Group" + std::to_string(group);
+    fs::create_directories(folder);
+    for (const Rec& r : recs) AppendAll(folder + "/" + file, DatRecord(r.Raw, TimeBytes(r.Time)));
+  }
+};
+
+// Group 1: a reading every 15 minutes from 2026-01-01 to 2026-02-03 23:45 of
+// 1-Phase SM#01 kWh Export (the register grows by the day of the month in
+// tenths), its Loading, Mains-I kW total, an empty slot and SM#01 kvarh.
+std::vector<Rec> GroupOne() {
+  std::vector<Rec> out;
+  int32_t kwh = 100000, kvarh = 1000;
+  int i = 0;
+  for (sys_seconds t = At(2026, 1, 1); t < At(2026, 2, 4); t += minutes{15}, ++i) {
+    if (t >= At(2026, 1, 10, 10) && t < At(2026, 1, 10, 13)) continue;  // a gap
+    if (!out.empty())
+      kwh += static_cast<int32_t>(
+          static_cast<unsigned>(year_month_day{floor<days>(out.back().Time)}.day()));
+    if (t == At(2026, 1, 15, 8)) kwh = 50;  // a reset
+    int32_t loading = 300 + i % 96;
+    if (t == At(2026, 1, 7, 6) || t == At(2026, 1, 7, 18)) loading = 850;
+    if (t == At(2026, 1, 8, 12)) loading = 800;  // at the limit: no overload
+    const int32_t kw = i % 97 == 0 ? INT32_MIN : static_cast<int32_t>((i * 7919L) % 10007);
+    out.push_back({t, {t == At(2026, 1, 20, 5) ? INT32_MIN : kwh, loading, kw, 12345, kvarh++}});
+    if (t == At(2026, 1, 25, 12)) {  // the same time again: file order holds
+      kwh += 7;
+      out.push_back({t, {kwh, 310, 9999, 0, kvarh++}});
+    }
+  }
+  return out;
+}
+
+using PeriodOf = std::function<std::string(sys_seconds)>;
+
+std::string Day(sys_seconds t) { return Stamp(t).substr(0, 10); }
+
+// Consumption per period of slot j, by the definition: increments of
+// consecutive points (NoValue left out) to the earlier point's period,
+// negative ones left out; only earlier points in [from, to).
+std::map<std::string, double> Consumption(const std::vector<Rec>& recs, size_t j,
+                                          const PeriodOf& period, sys_seconds from = At(2000, 1, 1),
+                                          sys_seconds to = At(2100, 1, 1)) {
+  std::map<std::string, double> out;
+  const Rec* prev = nullptr;
+  for (const Rec& r : recs) {
+    if (r.Raw[j] == INT32_MIN) continue;
+    if (r.Time >= from && r.Time < to) out[period(r.Time)] += 0;
+    if (prev != nullptr && prev->Time >= from && prev->Time < to) {
+      const double inc = r.Raw[j] / 10.0 - prev->Raw[j] / 10.0;
+      if (inc >= 0) out[period(prev->Time)] += inc;
+    }
+    prev = &r;
+  }
+  return out;
+}
+
+std::vector<std::vector<std::string>> Lines(const std::string& out, const std::string& kind) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    std::string x;
+    while (std::getline(fields, x, '\t')) f.push_back(x);
+    if (line.back() == '\t') f.push_back("");
+    if (!f.empty() && f[0] == kind) rows.push_back(f);
+  }
+  return rows;
+}
+
+// energy lines of one column: period -> consumption text.
+std::map<std::string, std::string> EnergyOf(const std::string& out, const std::string& group,
+                                            const std::string& caption) {
+  std::map<std::string, std::string> m;
+  for (const auto& f : Lines(out, "energy"))
+    if (f.size() == 6 && f[2] == group && f[3] == caption) m[f[1]] = f[5];
+  return m;
+}
+
+std::map<std::string, std::string> Texts(const std::map<std::string, double>& m) {
+  std::map<std::string, std::string> out;
+  for (const auto& [k, v] : m) out[k] = Num(v);
+  return out;
+}
+
+}  // namespace
+
+TEST(CliReport, DaysOfAMonthWithResetGapNoValueAndEqualTimes) {
+  Device dev;
+  const std::vector<Rec> one = GroupOne();
+  // Later readings in the file read first: the report orders by time.
+  std::vector<Rec> early, late;
+  for (const Rec& r : one) (r.Time < At(2026, 1, 16) ? early : late).push_back(r);
+  dev.Write(1, "a.dat", late);
+  dev.Write(1, "b.dat", early);
+  // Group 2 logs every two hours or so with no interval: never a gap.
+  dev.Write(2, "a.dat",
+            {{At(2026, 1, 31, 22), {5000, 5000}},
+             {At(2026, 1, 31, 23), {5010, 4990}},
+             {At(2026, 2, 1, 1), {5030, 5010}}});
+  AppendAll(dev.dataLog + "/Group2/a.dat",
+            DatRecord({1, 1}, {26, 13, 1, 0, 0, 0}));  // no such month: left out
+
+  const ProcessResult r = Krvo({"report", dev.dataLog, "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(r.Err, "Group 02: 1 records without a valid time left out\n");
+
+  // A day is the register at the next day's first reading minus the day's first.
+  const auto kwh = EnergyOf(r.Out, "Group 01", "1-Phase SM#01 kWh Export");
+  EXPECT_EQ(kwh, Texts(Consumption(one, 0, Day)));
+  ASSERT_EQ(kwh.size(), 34u);
+  EXPECT_NEAR(std::stod(kwh.at("2026-01-03")), 96 * 0.3, 1e-9);
+  EXPECT_NEAR(std::stod(kwh.at("2026-01-31")), 96 * 3.1, 1e-9);
+  EXPECT_NEAR(std::stod(kwh.at("2026-01-10")), (96 - 12) * 1.0, 1e-9);  // across the gap too
+  EXPECT_EQ(EnergyOf(r.Out, "Group 01", "1-Phase SM#01 kvarh Import"),
+            Texts(Consumption(one, 4, Day)));
+  EXPECT_EQ(EnergyOf(r.Out, "Group 02", "Mains-I kWh Import"),
+            (std::map<std::string, std::string>{{"2026-01-31", "3"}, {"2026-02-01", "0"}}));
+  for (const auto& f : Lines(r.Out, "energy"))
+    EXPECT_EQ(f[4], f[2] == "Group 01" ? "Pump Room" : "Grid") << f[3];
+
+  // Demand of Mains-I kW total: maximum, its first time, mean; NoValue left out.
+  std::map<std::string, std::vector<std::string>> demand;
+  for (const auto& f : Lines(r.Out, "demand"))
+    if (f[2] == "Group 01" && f[3] == "Mains-I  kW total") demand[f[1]] = {f[4], f[5], f[6], f[7]};
+  std::map<std::string, std::vector<std::string>> want;
+  std::map<std::string, std::pair<double, size_t>> sums;
+  for (const Rec& x : one) {
+    if (x.Raw[2] == INT32_MIN) continue;
+    const double v = x.Raw[2] / 1000.0;
+    auto& w = want[Day(x.Time)];
+    if (w.empty() || v > std::stod(w[1])) w = {"Grid", Num(v), Stamp(x.Time)};
+    sums[Day(x.Time)].first += v;
+    ++sums[Day(x.Time)].second;
+  }
+  for (auto& [day, w] : want)
+    w.push_back(Num(sums[day].first / static_cast<double>(sums[day].second)));
+  EXPECT_EQ(demand, want);
+  const auto freq = Lines(r.Out, "demand");
+  EXPECT_NE(
+      std::find(freq.begin(), freq.end(),
+                std::vector<std::string>{"demand", "2026-01-31", "Group 02", "Frequency", "Grid",
+                                         "50", "2026-01-31 22:00:00", Num((50 + 49.9) / 2)}),
+      freq.end());
+
+  size_t reset = 0;
+  while (one[reset].Time != At(2026, 1, 15, 8)) ++reset;
+  // Events: the reset, the gap of group 1 only, the one loading above 80 %.
+  EXPECT_EQ(Lines(r.Out, "reset"),
+            (std::vector<std::vector<std::string>>{{"reset", "Group 01", "1-Phase SM#01 kWh Export",
+                                                    "2026-01-15 08:00:00",
+                                                    Num(one[reset - 1].Raw[0] / 10.0), "5"}}));
+  EXPECT_EQ(Lines(r.Out, "gap"),
+            (std::vector<std::vector<std::string>>{
+                {"gap", "Group 01", "2026-01-10 09:45:00", "2026-01-10 13:00:00"}}));
+  EXPECT_EQ(Lines(r.Out, "overload"),
+            (std::vector<std::vector<std::string>>{{"overload", "2026-01-07", "Group 01",
+                                                    "1-Phase SM#01 Loading", "Pump Room", "85",
+                                                    "2026-01-07 06:00:00"}}));
+  EXPECT_TRUE(Lines(r.Out, "tenant").empty());
+  // The empty slot is no series.
+  EXPECT_EQ(r.Out.find("None"), std::string::npos);
+}
