@@ -234,3 +234,108 @@ TEST(CliReport, DaysOfAMonthWithResetGapNoValueAndEqualTimes) {
   // The empty slot is no series.
   EXPECT_EQ(r.Out.find("None"), std::string::npos);
 }
+
+TEST(CliReport, WeeksMonthsRangeJsonTenantsAndErrors) {
+  Device dev;
+  const std::vector<Rec> one = GroupOne();
+  dev.Write(1, "a.dat", one);
+  dev.Write(2, "a.dat", {{At(2026, 1, 31, 22), {5000, 5000}}, {At(2026, 2, 1, 1), {5030, 5010}}});
+
+  // Weeks from Monday: 2026-01-26 runs into February.
+  ProcessResult r = Krvo({"report", dev.dataLog, "--period", "week", "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const PeriodOf week = [](sys_seconds t) {
+    const sys_days d = floor<days>(t);
+    return Day(d - (weekday{d} - Monday));
+  };
+  const auto weeks = EnergyOf(r.Out, "Group 01", "1-Phase SM#01 kWh Export");
+  EXPECT_EQ(weeks, Texts(Consumption(one, 0, week)));
+  EXPECT_EQ(weeks.begin()->first, "2025-12-29");
+  EXPECT_EQ(weeks.count("2026-01-26"), 1u);
+  EXPECT_EQ(EnergyOf(r.Out, "Group 02", "Mains-I kWh Import"),
+            (std::map<std::string, std::string>{{"2026-01-26", "3"}}));
+
+  // Months, with tenants: a register of each group in one, kvarh in another.
+  const std::string tenants = dev.dir.Path() + "/tenants.txt";
+  WriteAll(tenants, "# who pays what\n\nShop A = 2010, 2000  # pump and mains\nOffice=2011\n");
+  r = Krvo({"report", dev.dataLog, "--period", "month", "--tenants", tenants, "--price", "0.25",
+            "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const PeriodOf month = [](sys_seconds t) { return Day(t).substr(0, 8) + "01"; };
+  const auto months = Consumption(one, 0, month);
+  EXPECT_EQ(EnergyOf(r.Out, "Group 01", "1-Phase SM#01 kWh Export"), Texts(months));
+  const auto kvarh = Consumption(one, 4, month);
+  EXPECT_EQ(Lines(r.Out, "tenant"),
+            (std::vector<std::vector<std::string>>{
+                {"tenant", "2026-01-01", "Shop A", Num(months.at("2026-01-01") + 3), "0", "0",
+                 Num((months.at("2026-01-01") + 3) * 0.25)},
+                {"tenant", "2026-02-01", "Shop A", Num(months.at("2026-02-01") + 0), "0", "0",
+                 Num(months.at("2026-02-01") * 0.25)},
+                {"tenant", "2026-01-01", "Office", "0", Num(kvarh.at("2026-01-01")), "0", "0"},
+                {"tenant", "2026-02-01", "Office", "0", Num(kvarh.at("2026-02-01")), "0", "0"}}));
+
+  // The whole of a range: the pair into the day after still counts; events
+  // outside it don't; a limit of 39 % leaves one loading above it.
+  r = Krvo({"report", dev.dataLog, "--period", "total", "--from", "2026-01-10", "--to",
+            "2026-01-12 00:00", "--loading-limit", "39", "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  EXPECT_EQ(EnergyOf(r.Out, "Group 01", "1-Phase SM#01 kWh Export"),
+            Texts(Consumption(
+                one, 0, [](sys_seconds) { return std::string("total"); }, At(2026, 1, 10),
+                At(2026, 1, 12))));
+  EXPECT_NEAR(std::stod(EnergyOf(r.Out, "Group 01", "1-Phase SM#01 kWh Export").at("total")),
+              84 * 1.0 + 96 * 1.1, 1e-9);
+  EXPECT_TRUE(EnergyOf(r.Out, "Group 02", "Mains-I kWh Import").empty());
+  EXPECT_EQ(Lines(r.Out, "gap").size(), 1u);
+  EXPECT_TRUE(Lines(r.Out, "reset").empty());
+  EXPECT_EQ(Lines(r.Out, "overload"), (std::vector<std::vector<std::string>>{
+                                          {"overload", "total", "Group 01", "1-Phase SM#01 Loading",
+                                           "Pump Room", "39.5", "2026-01-10 23:45:00"}}));
+
+  // JSON: the same items, one object a line.
+  r = Krvo({"report", dev.dataLog, "--json", "--from", "2026-01-15 07:45", "--to",
+            "2026-01-15 08:00:01", "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  size_t at = 0;
+  while (one[at].Time != At(2026, 1, 15, 7, 45)) ++at;
+  EXPECT_NE(r.Out.find(
+                "{\"kind\":\"reset\",\"group\":1,\"caption\":\"1-Phase SM#01 kWh Export\",\"time\":"
+                "\"2026-01-15 08:00:00\",\"before\":" +
+                Num(one[at].Raw[0] / 10.0) + ",\"after\":5}\n"),
+            std::string::npos)
+      << r.Out;
+  EXPECT_NE(
+      r.Out.find(
+          "{\"kind\":\"energy\",\"period\":\"2026-01-15\",\"group\":1,\"caption\":\"1-Phase SM#01 "
+          "kvarh Import\",\"circuit\":\"Pump Room\",\"consumption\":" +
+          Num(one[at + 2].Raw[4] / 10.0 - one[at + 1].Raw[4] / 10.0 +
+              (one[at + 1].Raw[4] / 10.0 - one[at].Raw[4] / 10.0)) +
+          "}\n"),
+      std::string::npos)
+      << r.Out;
+
+  // A tenants line with a power id, or an id nobody logs, names its line.
+  WriteAll(tenants, "Shop A = 2010\n# fine so far\nOffice = 2011, 22\n");
+  r = Krvo({"report", dev.dataLog, "--tenants", tenants, "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err, tenants + ":3: key id 22 is no energy register (2000 to 2581)\n");
+  EXPECT_EQ(r.Out, "");
+  WriteAll(tenants, "Shop A = 2010, 2005\n");
+  r = Krvo({"report", dev.dataLog, "--tenants", tenants, "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err, tenants + ":1: no group logs key id 2005\n");
+
+  r = Krvo({"report", dev.data + "/nowhere", "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"report"},
+           {"report", dev.dataLog, "--period", "year"},
+           {"report", dev.dataLog, "--from", "2026-01-02", "--to", "2026-01-01"},
+           {"report", dev.dataLog, "--from", "2026-02-30"},
+           {"report", dev.dataLog, "--loading-limit", "x"},
+           {"report", dev.dataLog, "--price", "1"}}) {
+    r = Krvo(args);
+    EXPECT_EQ(r.ExitCode, 2) << args.back();
+    EXPECT_NE(r.Err.find("usage: krvo report"), std::string::npos);
+  }
+}
