@@ -5,12 +5,34 @@
 #include <cstdio>
 #include <memory>
 
-#include "meter/FileReplace.h"
 #include "app/LogTable.h"
+#include "meter/FileReplace.h"
 #include "meter/MeterState.h"
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+bool ParseCsvDialect(const std::string& name, TCsvDialect& out) {
+  if (name == "rfc4180") {
+    out = TCsvDialect{};
+  } else if (name == "excel-eu") {
+    out = TCsvDialect{';', ','};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string CsvNumber(double value, const TCsvDialect& dialect) {
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  std::string text(buf, res.ptr);
+  if (dialect.Decimal != '.')
+    for (char& c : text)
+      if (c == '.') c = dialect.Decimal;
+  return text;
+}
+
+std::string CsvField(const std::string& text, const TCsvDialect& dialect) {
+  const char special[] = {dialect.Separator, '"', '\r', '\n', '\0'};
+  if (text.find_first_of(special) == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {
     if (c == '"') out += '"';
@@ -50,8 +72,8 @@ bool WriteGroupCsv(const std::string& path, int group) {
     TDateTime t = 0;
     if (RecordTime(s, t)) {
       char stamp[64];
-      std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", s.wYear, s.wMonth, s.wDay,
-                    s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
+      std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", s.wYear, s.wMonth,
+                    s.wDay, s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
       line += stamp;
     }
     for (int j = 0; j < keys; ++j) {

@@ -11,5 +11,20 @@
 // false when the file can't be written.
 bool WriteGroupCsv(const std::string& path, int group);
 
-// One field, quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& text);
+// The field separator and decimal separator of a CSV file: RFC 4180 with
+// "." by default; "excel-eu" writes ";" and "," for spreadsheets set to a
+// comma-decimal language.
+struct TCsvDialect {
+  char Separator = ',';
+  char Decimal = '.';
+};
+
+// "rfc4180" or "excel-eu"; false for any other name.
+bool ParseCsvDialect(const std::string& name, TCsvDialect& out);
+
+// One field, quoted when it holds the separator, a quote or a line break.
+std::string CsvField(const std::string& text, const TCsvDialect& dialect = {});
+
+// The shortest text that reads back as the same double, with the dialect's
+// decimal separator.
+std::string CsvNumber(double value, const TCsvDialect& dialect = {});

@@ -9,8 +9,11 @@
 #include "app/DeviceLock.h"
 #include "app/OfflineLoad.h"
 #include "app/report/Report.h"
+#include "app/report/ReportCsv.h"
 #include "app/report/ReportLines.h"
+#include "app/report/ReportSheets.h"
 #include "app/report/ReportTenants.h"
+#include "app/report/ReportXlsx.h"
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
@@ -76,7 +79,7 @@ std::string AbsoluteFolder(const std::string& path) {
 int CmdReport(int argc, char** argv) {
   CliArgs args(argc, argv, 2,
                {"--period", "--from", "--to", "--loading-limit", "--tenants", "--price", "-o",
-                "--csv", "--data-dir"},
+                "--csv", "--csv-dialect", "--data-dir"},
                {"--json"});
   if (args.Help()) {
     std::fputs(kReportUsage, stdout);
@@ -99,6 +102,9 @@ int CmdReport(int argc, char** argv) {
   if (out && out->empty()) throw UsageError{"-o needs a file name"};
   const auto csv = args.Value("--csv");
   if (csv && csv->empty()) throw UsageError{"--csv needs a folder"};
+  TCsvDialect dialect;
+  if (const auto d = args.Value("--csv-dialect"); d && !ParseCsvDialect(*d, dialect))
+    throw UsageError{"--csv-dialect must be rfc4180 or excel-eu"};
   ApplyDataDir(args);
   CatchInterrupt();
 
@@ -142,6 +148,25 @@ int CmdReport(int argc, char** argv) {
   if (std::fflush(stdout) != 0 || !written) {
     std::fprintf(stderr, "Unable to write the report\n");
     return 1;
+  }
+  if (!out && !csv) return 0;
+  const std::vector<TReportSheet> sheets =
+      BuildReportSheets(report, tenants, tenantPeriods, price, tenantsFile.has_value());
+  std::string error;
+  if (out && !WriteReportWorkbook(*out, sheets, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  if (csv) {
+    const std::string dir = AbsoluteFolder(*csv);
+    if (!ForceFolders(dir)) {
+      std::fprintf(stderr, "Unable to create the folder %s\n", dir.c_str());
+      return 1;
+    }
+    if (!WriteReportCsv(dir, sheets, dialect, error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
+#include "tests/support/Workbook.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
@@ -338,4 +339,94 @@ TEST(CliReport, WeeksMonthsRangeJsonTenantsAndErrors) {
     EXPECT_EQ(r.ExitCode, 2) << args.back();
     EXPECT_NE(r.Err.find("usage: krvo report"), std::string::npos);
   }
+}
+
+TEST(CliReport, WorkbookWithTypedCellsAndChartAndCsvFiles) {
+  Device dev;
+  const std::vector<Rec> one = GroupOne();
+  dev.Write(1, "a.dat", one);
+  dev.Write(2, "a.dat", {{At(2026, 1, 31, 22), {5000, 5000}}, {At(2026, 2, 1, 1), {5030, 5010}}});
+  const std::string tenants = dev.dir.Path() + "/tenants.txt";
+  WriteAll(tenants, "Shop A = 2010, 2000\n");
+  const std::string book = dev.dir.Path() + "/report.xlsx", csv = dev.dir.Path() + "/csv";
+  ProcessResult r = Krvo({"report", dev.dataLog, "--period", "month", "--tenants", tenants,
+                          "--price", "2", "-o", book, "--csv", csv, "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  const WorkbookDump d = DumpWorkbook(book);
+  ASSERT_EQ(d.ExitCode, 0) << d.Error;
+  EXPECT_EQ(d.Sheets,
+            (std::vector<std::string>{"Summary", "Energy", "Demand", "Tenants", "Events"}));
+
+  const PeriodOf month = [](sys_seconds t) { return Day(t).substr(0, 8) + "01"; };
+  const auto months = Consumption(one, 0, month);
+  const auto total =
+      Consumption(one, 0, [](sys_seconds) { return std::string("total"); }).at("total");
+  // Summary: a row per series over the whole range, in the group's key order.
+  EXPECT_EQ(d.Cell("Summary!A2").Value, "'Group 01'");
+  EXPECT_EQ(d.Cell("Summary!B2").Value, "'1-Phase SM#01 kWh Export'");
+  EXPECT_EQ(d.Cell("Summary!C2").Value, "'Pump Room'");
+  EXPECT_EQ(d.Cell("Summary!D2").Value, "2010");
+  EXPECT_EQ(d.Cell("Summary!F2").Value, "'kWh'");
+  EXPECT_EQ(d.Cell("Summary!G2").Type, "n");
+  EXPECT_EQ(d.Cell("Summary!G2").Value, Num(total));
+  EXPECT_EQ(d.Cell("Summary!L2").Value, "1");  // resets
+  EXPECT_EQ(d.Cell("Summary!M2").Value, "1");  // gaps
+  EXPECT_EQ(d.Cell("Summary!N2").Format, "0.0%");
+  EXPECT_EQ(d.Cell("Summary!B3").Value, "'1-Phase SM#01 Loading'");
+  EXPECT_EQ(d.Cell("Summary!H3").Value, "85");
+  EXPECT_EQ(d.Cell("Summary!I3").Type, "d");
+  EXPECT_EQ(d.Cell("Summary!I3").Value, "2026-01-07 06:00:00");
+  EXPECT_EQ(d.Cell("Summary!I3").Format, "yyyy-mm-dd hh:mm:ss");
+  EXPECT_EQ(d.Cell("Summary!B6").Value, "'Mains-I kWh Import'");
+  EXPECT_EQ(d.Cell("Summary!C6").Value, "'Grid'");
+
+  // Energy: a row per month, a column per register.
+  EXPECT_EQ(d.Size.at("Energy").first, 3);
+  EXPECT_EQ(d.Cell("Energy!B1").Value, "'Group 01 1-Phase SM#01 kWh Export (Pump Room) kWh'");
+  EXPECT_EQ(d.Cell("Energy!A2").Type, "d");
+  EXPECT_EQ(d.Cell("Energy!A2").Value, "2026-01-01 00:00:00");
+  EXPECT_EQ(d.Cell("Energy!A2").Format, "yyyy-mm-dd");
+  EXPECT_EQ(d.Cell("Energy!B2").Value, Num(months.at("2026-01-01")));
+  EXPECT_EQ(d.Cell("Energy!B3").Value, Num(months.at("2026-02-01")));
+  EXPECT_EQ(d.Cell("Energy!D2").Value, "3");
+  EXPECT_EQ(d.Cell("Demand!B1").Value, "'Group 01 1-Phase SM#01 Loading (Pump Room) Maximum'");
+  EXPECT_EQ(d.Cell("Demand!B2").Value, "85");
+  EXPECT_EQ(d.Cell("Demand!C2").Type, "d");
+  EXPECT_EQ(d.Cell("Tenants!C2").Value, Num(months.at("2026-01-01") + 3));
+  EXPECT_EQ(d.Cell("Tenants!F2").Value, Num((months.at("2026-01-01") + 3) * 2));
+  EXPECT_EQ(d.Cell("Events!A2").Value, "'reset'");
+  EXPECT_EQ(d.Cell("Events!F2").Value, "2026-01-15 08:00:00");
+  EXPECT_EQ(d.Cell("Events!H2").Value, "5");
+  EXPECT_EQ(d.Cell("Events!A3").Value, "'gap'");
+  EXPECT_EQ(d.Cell("Events!A4").Value, "'overload'");
+
+  // The chart: the kWh registers' columns, the biggest first.
+  const ProcessResult chart =
+      RunProcess({"/usr/bin/python3", "-c",
+                  "import openpyxl, sys\nws = openpyxl.load_workbook(sys.argv[1])['Energy']\n"
+                  "for c in ws._charts:\n  print(type(c).__name__, c.type, [s.val.numRef.f for s "
+                  "in c.series])",
+                  book});
+  EXPECT_EQ(chart.Out, "BarChart col ['Energy!$B$2:$B$3', 'Energy!$D$2:$D$3']\n") << chart.Err;
+
+  // CSV: the same sheets; then with semicolons and decimal commas.
+  const std::string energy = ReadAll(csv + "/Energy.csv");
+  EXPECT_EQ(energy.substr(0, energy.find("\r\n")),
+            "Period,Group 01 1-Phase SM#01 kWh Export (Pump Room) kWh,"
+            "Group 01 1-Phase SM#01 kvarh Import (Pump Room) kvarh,Group 02 Mains-I kWh Import "
+            "(Grid) kWh");
+  EXPECT_NE(energy.find("\r\n2026-01-01," + Num(months.at("2026-01-01")) + ","), std::string::npos)
+      << energy;
+  for (const char* name : {"Summary", "Demand", "Tenants", "Events"})
+    EXPECT_TRUE(fs::exists(csv + "/" + name + ".csv")) << name;
+  r = Krvo({"report", dev.dataLog, "--period", "month", "--csv", csv, "--csv-dialect", "excel-eu",
+            "--data-dir", dev.data});
+  ASSERT_EQ(r.ExitCode, 0) << r.Err;
+  std::string eu = Num(months.at("2026-01-01"));
+  std::replace(eu.begin(), eu.end(), '.', ',');
+  EXPECT_NE(ReadAll(csv + "/Energy.csv").find("\r\n2026-01-01;" + eu + ";"), std::string::npos);
+  // A workbook that can't be written.
+  r = Krvo(
+      {"report", dev.dataLog, "-o", dev.dir.Path() + "/no/such/r.xlsx", "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
 }
