@@ -42,6 +42,11 @@ std::string CsvField(const std::string& text, const TCsvDialect& dialect) {
 }
 
 bool WriteGroupCsv(const std::string& path, int group) {
+  return WriteGroupCsv(path, group, TCsvDialect{});
+}
+
+bool WriteGroupCsv(const std::string& path, int group, const TCsvDialect& dialect,
+                   const TTimeRange& range) {
   std::string temp;
   try {
     temp = CreateTempBeside(path);
@@ -56,8 +61,8 @@ bool WriteGroupCsv(const std::string& path, int group) {
   const std::vector<TLogColumn> columns = LogColumns(group);
   std::string line;
   for (size_t c = 0; c < columns.size(); ++c) {
-    if (c != 0) line += ',';
-    line += CsvField(columns[c].Caption);
+    if (c != 0) line += dialect.Separator;
+    line += CsvField(columns[c].Caption, dialect);
   }
   line += "\r\n";
   const int keys = static_cast<int>(columns.size()) - 2;
@@ -66,23 +71,24 @@ bool WriteGroupCsv(const std::string& path, int group) {
   for (size_t i = 0; i < LogRecords.Count(); ++i) {
     if (!ok) break;
     const TLogRecord r = LogRecords[i];
-    line = std::to_string(++row);
-    line += ',';
     const TSystemTime s = r.Stamp();
+    if (range.Bounded() && !range.Holds(s)) continue;
+    line = std::to_string(++row);
+    line += dialect.Separator;
     TDateTime t = 0;
     if (RecordTime(s, t)) {
       char stamp[64];
       std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", s.wYear, s.wMonth,
                     s.wDay, s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
       line += stamp;
+    } else {
+      line += "Invalid Time";
     }
     for (int j = 0; j < keys; ++j) {
-      line += ',';
+      line += dialect.Separator;
       const double v = r.Value(j);
       if (v == static_cast<double>(NoValue) || !std::isfinite(v)) continue;
-      char buf[32];
-      const auto res = std::to_chars(buf, buf + sizeof buf, v);
-      line.append(buf, res.ptr);
+      line += CsvNumber(v, dialect);
     }
     line += "\r\n";
     ok = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();

@@ -19,6 +19,7 @@
 #include "cli/DataDir.h"
 #include "cli/FolderLock.h"
 #include "cli/FtpSession.h"
+#include "cli/TimeRangeArgs.h"
 #include "meter/DataFolder.h"
 #include "meter/ZelDef.h"
 
@@ -58,15 +59,6 @@ std::optional<double> NumberOption(const CliArgs& args, const std::string& name)
   return d;
 }
 
-std::optional<TReportSeconds> TimeOption(const CliArgs& args, const std::string& name) {
-  const auto v = args.Value(name);
-  if (!v) return std::nullopt;
-  TReportSeconds t = 0;
-  if (!ParseReportTime(*v, t))
-    throw UsageError{name + " needs YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]"};
-  return t;
-}
-
 std::string AbsoluteFolder(const std::string& path) {
   std::error_code ec;
   std::string abs = std::filesystem::absolute(path, ec).lexically_normal().string();
@@ -89,10 +81,9 @@ int CmdReport(int argc, char** argv) {
   TReportOptions options;
   if (const auto p = args.Value("--period"); p && !ParseReportPeriod(*p, options.Period))
     throw UsageError{"--period must be day, week, month or total"};
-  options.From = TimeOption(args, "--from");
-  options.To = TimeOption(args, "--to");
-  if (options.From && options.To && *options.From > *options.To)
-    throw UsageError{"--from is after --to"};
+  const TTimeRange range = RangeOptions(args);
+  options.From = range.From;
+  options.To = range.To;
   if (const auto limit = NumberOption(args, "--loading-limit")) options.LoadingLimit = *limit;
   const std::optional<double> price = NumberOption(args, "--price");
   const auto tenantsFile = args.Value("--tenants");

@@ -142,3 +142,8 @@ TReportSeconds NextPeriodStart(TReportPeriod period, TReportSeconds start) {
 std::string PeriodLabel(TReportSeconds start) {
   return start == kTotalPeriod ? std::string("total") : FormatReportDate(start);
 }
+
+bool TTimeRange::Holds(const TSystemTime& stamp) const {
+  TReportSeconds t = 0;
+  return StampSeconds(stamp, t) && Contains(t);
+}

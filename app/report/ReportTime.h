@@ -3,6 +3,7 @@
 // (the day count of TDateTime times 86400), so that period edges and
 // differences are exact; the calendar of periods (day, Monday week, month).
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "meter/MeterState.h"
@@ -31,6 +32,15 @@ std::string FormatReportDate(TReportSeconds t);
 // and the start of the next one.
 TReportSeconds PeriodStart(TReportPeriod period, TReportSeconds t);
 TReportSeconds NextPeriodStart(TReportPeriod period, TReportSeconds start);
+
+// A range [From, To) of wall-clock times, open where a bound is missing.
+struct TTimeRange {
+  std::optional<TReportSeconds> From, To;
+  bool Contains(TReportSeconds t) const { return (!From || t >= *From) && (!To || t < *To); }
+  bool Bounded() const { return From || To; }
+  // A record is in the range when its time can be made and lies in it.
+  bool Holds(const TSystemTime& stamp) const;
+};
 
 // The date of the period's first day, or "total".
 std::string PeriodLabel(TReportSeconds start);
