@@ -10,6 +10,7 @@
 #include "app/OfflineLoad.h"
 #include "app/report/Report.h"
 #include "app/report/ReportCsv.h"
+#include "app/report/ReportFolder.h"
 #include "app/report/ReportLines.h"
 #include "app/report/ReportSheets.h"
 #include "app/report/ReportTenants.h"
@@ -113,17 +114,10 @@ int CmdReport(int argc, char** argv) {
     std::string folder;
     if (!OpenOfflineFolder(chosen, folder, view)) return 1;
     if (tenantsFile) tenants = ReadTenantsFile(*tenantsFile, GroupSetups);
-    const PumpHook pump = [] { return Interrupted(); };
-    for (int g = 0; g < kGroupCount; ++g) {
-      ReadGroupRecords(folder, g, pump);
-      if (Interrupted()) {
-        std::fprintf(stderr, "Interrupted.\n");
-        return 1;
-      }
-      builder.AddGroup(g, LogRecords, GroupSetups[static_cast<size_t>(g)], PanelNames);
-      LogRecords.Clear();
+    if (!AddFolderGroups(folder, builder, [] { return Interrupted(); })) {
+      std::fprintf(stderr, "Interrupted.\n");
+      return 1;
     }
-    LogRecords.Release();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
