@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <charconv>
 #include <chrono>
@@ -325,6 +326,11 @@ TEST(CliReport, WeeksMonthsRangeJsonTenantsAndErrors) {
   r = Krvo({"report", dev.dataLog, "--tenants", tenants, "--data-dir", dev.data});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_EQ(r.Err, tenants + ":1: no group logs key id 2005\n");
+  const std::string fifo = dev.dir.Path() + "/fifo";  // refused, not waited on
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  r = Krvo({"report", dev.dataLog, "--tenants", fifo, "--data-dir", dev.data});
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_EQ(r.Err, "Unable to read the tenants file " + fifo + "\n");
 
   r = Krvo({"report", dev.data + "/nowhere", "--data-dir", dev.data});
   EXPECT_EQ(r.ExitCode, 1);

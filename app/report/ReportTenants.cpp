@@ -1,8 +1,12 @@
 #include "app/report/ReportTenants.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
 #include <map>
 #include <set>
 
@@ -34,6 +38,27 @@ bool ValidUtf8(const std::string& s) {
   return true;
 }
 
+// At most kMaxFileBytes + 1 bytes of a regular file; a FIFO or a device in
+// its place is refused rather than waited on.
+bool ReadSmallFile(const std::string& path, std::string& text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char buf[65536];
+  while (ok && text.size() <= kMaxFileBytes) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return ok;
+}
+
 bool Logged(int id, const std::array<TDataLogSetup, kGroupCount>& setups) {
   for (const TDataLogSetup& s : setups)
     for (int j = 0; j < std::min<int>(s.KeyNum, kMaxKeys); ++j)
@@ -45,16 +70,9 @@ bool Logged(int id, const std::array<TDataLogSetup, kGroupCount>& setups) {
 
 std::vector<TTenant> ReadTenantsFile(const std::string& path,
                                      const std::array<TDataLogSetup, kGroupCount>& setups) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ETenantsError("Unable to read the tenants file " + path);
   std::string text;
-  char buf[65536];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    text.append(buf, static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxFileBytes)
-      throw ETenantsError(path + ": more than 1 MB, no tenants file");
-  }
-  if (in.bad()) throw ETenantsError("Unable to read the tenants file " + path);
+  if (!ReadSmallFile(path, text)) throw ETenantsError("Unable to read the tenants file " + path);
+  if (text.size() > kMaxFileBytes) throw ETenantsError(path + ": more than 1 MB, no tenants file");
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
 
   std::vector<TTenant> tenants;
