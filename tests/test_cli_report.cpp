@@ -68,7 +68,8 @@ struct Device {
         "[PanelName]\nDeviceName=Site\nMainsIName=Grid\nMainsIIName=Solar\nBranchName1=Pump Room\n"
         "[Group0]\nTimeInterval=900\nKeyNum=5\nkeyArr00=2010\nkeyArr01=205\nkeyArr02=22\nkeyArr03="
         "0\nkeyArr04=2011\n"
-        "[Group1]\nTimeInterval=0\nKeyNum=2\nkeyArr00=2000\nkeyArr01=9\n";
+        "[Group1]\nTimeInterval=0\nKeyNum=2\nkeyArr00=2000\nkeyArr01=9\n"
+        "[Group2]\nTimeInterval=60\nKeyNum=1\nkeyArr00=2001\n";  // no files
     WriteAll(dataLog + "/DataLogSetup.ini", ini);
   }
   void Write(int group, const std::string& file, const std::vector<Rec>& recs) {
@@ -233,8 +234,9 @@ TEST(CliReport, DaysOfAMonthWithResetGapNoValueAndEqualTimes) {
                                                     "1-Phase SM#01 Loading", "Pump Room", "85",
                                                     "2026-01-07 06:00:00"}}));
   EXPECT_TRUE(Lines(r.Out, "tenant").empty());
-  // The empty slot is no series.
+  // The empty slot is no series, nor is a group without records.
   EXPECT_EQ(r.Out.find("None"), std::string::npos);
+  EXPECT_EQ(r.Out.find("Group 03"), std::string::npos);
 }
 
 TEST(CliReport, WeeksMonthsRangeJsonTenantsAndErrors) {

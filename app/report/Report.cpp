@@ -55,12 +55,10 @@ void CReportBuilder::AddGroup(int group, const TLogRecordList& records, const TD
     std::stable_sort(timed.begin(), timed.end(),
                      [](const auto& a, const auto& b) { return a.Time < b.Time; });
   report_.Records[g] = timed.size();
-  if (!timed.empty()) {
-    if (!report_.HasRecords || timed.front().Time < report_.First)
-      report_.First = timed.front().Time;
-    if (!report_.HasRecords || timed.back().Time > report_.Last) report_.Last = timed.back().Time;
-    report_.HasRecords = true;
-  }
+  if (timed.empty()) return;  // series are a group's with records
+  if (!report_.HasRecords || timed.front().Time < report_.First) report_.First = timed.front().Time;
+  if (!report_.HasRecords || timed.back().Time > report_.Last) report_.Last = timed.back().Time;
+  report_.HasRecords = true;
 
   const int keys = std::min<int>({setup.KeyNum, kMaxKeys, records.KeyCount()});
   const size_t firstSeries = report_.Series.size();
