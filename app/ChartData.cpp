@@ -196,3 +196,21 @@ std::vector<TTimeTick> TimeTicks(TDateTime x0, TDateTime x1, int maxTicks) {
   }
   return ticks;
 }
+
+TVisibleStats VisibleStats(const double* times, const double* values, size_t n, double x0,
+                           double x1) {
+  TVisibleStats out;
+  const size_t first = static_cast<size_t>(std::lower_bound(times, times + n, x0) - times);
+  const size_t end = static_cast<size_t>(std::upper_bound(times, times + n, x1) - times);
+  double sum = 0;
+  for (size_t i = first; i < end; ++i) {
+    const double v = values[i];
+    if (std::isnan(v)) continue;
+    if (out.Count == 0 || v < out.Min) out.Min = v;
+    if (out.Count == 0 || v > out.Max) out.Max = v;
+    sum += v;
+    ++out.Count;
+  }
+  if (out.Count != 0) out.Mean = sum / static_cast<double>(out.Count);
+  return out;
+}

@@ -66,6 +66,15 @@ struct TChartPoints {
 void Decimate(const double* times, const double* values, size_t n, double x0, double x1, int buckets,
               TChartPoints& out, const TValueBlock* blocks = nullptr);
 
+// The values (NaN: none) whose times lie in [x0, x1]: how many, their
+// lowest, highest and mean (added in time order).
+struct TVisibleStats {
+  size_t Count = 0;
+  double Min = 0, Max = 0, Mean = 0;
+};
+TVisibleStats VisibleStats(const double* times, const double* values, size_t n, double x0,
+                           double x1);
+
 struct TTimeTick {
   TDateTime At;
   std::string Text;

@@ -3,13 +3,33 @@
 // (commas, CR LF, quoted fields where needed), UTF-8 without a byte-order
 // mark; the table's captions, then per record its number, its time as
 // YYYY-MM-DD HH:MM:SS.mmm and its values as the shortest text that reads
-// back as the same double. Slots without a value and times that can't be
-// made are empty fields.
+// back as the same double. Slots without a value are empty fields; a time
+// that can't be made is "Invalid Time".
 #include <string>
 
-// Writes group g's columns and LogRecords to path (replaced atomically);
-// false when the file can't be written.
-bool WriteGroupCsv(const std::string& path, int group);
+#include "app/report/ReportTime.h"
 
-// One field, quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& text);
+// The field separator and decimal separator of a CSV file: RFC 4180 with
+// "." by default; "excel-eu" writes ";" and "," for spreadsheets set to a
+// comma-decimal language.
+struct TCsvDialect {
+  char Separator = ',';
+  char Decimal = '.';
+};
+
+// "rfc4180" or "excel-eu"; false for any other name.
+bool ParseCsvDialect(const std::string& name, TCsvDialect& out);
+
+// One field, quoted when it holds the separator, a quote or a line break.
+std::string CsvField(const std::string& text, const TCsvDialect& dialect = {});
+
+// The shortest text that reads back as the same double, with the dialect's
+// decimal separator.
+std::string CsvNumber(double value, const TCsvDialect& dialect = {});
+
+// Writes group g's columns and LogRecords to path (replaced atomically),
+// only the records in range when it is bounded (a time that can't be made
+// is in none); false when the file can't be written.
+bool WriteGroupCsv(const std::string& path, int group, const TCsvDialect& dialect,
+                   const TTimeRange& range = {});
+bool WriteGroupCsv(const std::string& path, int group);

@@ -5,7 +5,6 @@
 
 #include "app/CsvExport.h"
 #include "app/DeviceLock.h"
-#include "meter/FileReplace.h"
 #include "app/LogTable.h"
 #include "app/OfflineLoad.h"
 #include "cli/CliArgs.h"
@@ -13,22 +12,28 @@
 #include "cli/DataDir.h"
 #include "cli/FolderLock.h"
 #include "cli/FtpSession.h"
+#include "cli/TimeRangeArgs.h"
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 #include "meter/ZelDef.h"
 
 const char* const kExportUsage =
-    "usage: krvo export FOLDER [-o OUT.xlsx] [--csv DIR] [--data-dir DIR]\n"
+    "usage: krvo export FOLDER [-o OUT.xlsx] [--csv DIR] [--csv-dialect rfc4180|excel-eu]\n"
+    "                   [--from T] [--to T] [--data-dir DIR]\n"
     "  Loads a device's DataLog folder as the window's offline load does and\n"
     "  rebuilds its working workbook FOLDER/template.xlsx: the names sheet and\n"
     "  one sheet per group. Prints 'Group NN<TAB>RECORDS' for the ten groups,\n"
     "  then the workbook's path. -o copies the workbook to OUT (replacing it);\n"
-    "  --csv writes DIR/GroupNN.csv for each group with records.\n";
+    "  --csv writes DIR/GroupNN.csv for each group with records; with --from/--to\n"
+    "  (T: YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]) only the records in [--from, --to)\n"
+    "  (the workbook keeps every record). excel-eu: ';' between fields, ',' decimals.\n";
 
 namespace {
 
 class CTerminalLoadView : public COfflineLoadView {
  public:
-  explicit CTerminalLoadView(std::string csvDir) : csvDir_(std::move(csvDir)) {}
+  CTerminalLoadView(std::string csvDir, const TCsvDialect& dialect, const TTimeRange& range)
+      : csvDir_(std::move(csvDir)), dialect_(dialect), range_(range) {}
   void ShowStatus(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   void ShowError(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
@@ -45,7 +50,7 @@ class CTerminalLoadView : public COfflineLoadView {
     char name[32];
     std::snprintf(name, sizeof name, "Group%.2d.csv", group + 1);
     const std::string path = csvDir_ + name;
-    if (!WriteGroupCsv(path, group)) {
+    if (!WriteGroupCsv(path, group, dialect_, range_)) {
       std::fprintf(stderr, "Unable to write %s\n", path.c_str());
       Failed = true;
     }
@@ -60,6 +65,8 @@ class CTerminalLoadView : public COfflineLoadView {
 
  private:
   std::string csvDir_;
+  TCsvDialect dialect_;
+  TTimeRange range_;
 };
 
 std::string AbsoluteFolder(const std::string& path) {
@@ -72,7 +79,7 @@ std::string AbsoluteFolder(const std::string& path) {
 }  // namespace
 
 int CmdExport(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"-o", "--csv", "--data-dir"}, {});
+  CliArgs args(argc, argv, 2, {"-o", "--csv", "--csv-dialect", "--from", "--to", "--data-dir"}, {});
   if (args.Help()) {
     std::fputs(kExportUsage, stdout);
     return 0;
@@ -82,6 +89,10 @@ int CmdExport(int argc, char** argv) {
   if (out && out->empty()) throw UsageError{"-o needs a file name"};
   const auto csv = args.Value("--csv");
   if (csv && csv->empty()) throw UsageError{"--csv needs a folder"};
+  TCsvDialect dialect;
+  if (const auto d = args.Value("--csv-dialect"); d && !ParseCsvDialect(*d, dialect))
+    throw UsageError{"--csv-dialect must be rfc4180 or excel-eu"};
+  const TTimeRange range = RangeOptions(args);
   ApplyDataDir(args);
   CatchInterrupt();
 
@@ -93,7 +104,7 @@ int CmdExport(int argc, char** argv) {
       return 1;
     }
   }
-  CTerminalLoadView view(csvDir);
+  CTerminalLoadView view(csvDir, dialect, range);
   std::string folder;
   CDeviceLock lock;
   try {

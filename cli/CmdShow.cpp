@@ -8,13 +8,17 @@
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
 #include "cli/FolderLock.h"
+#include "cli/TimeRangeArgs.h"
 #include "meter/DataFolder.h"
 #include "meter/ZelDef.h"
 
 const char* const kShowUsage =
-    "usage: krvo show FOLDER --group N [--sort oldest|newest] [--data-dir DIR]\n"
+    "usage: krvo show FOLDER --group N [--sort oldest|newest] [--from T] [--to T]\n"
+    "                 [--data-dir DIR]\n"
     "  Prints the log table of group N (1-10) of a device's DataLog folder:\n"
-    "  a header line of column captions, then one line per record, TAB-separated.\n";
+    "  a header line of column captions, then one line per record, TAB-separated;\n"
+    "  with --from/--to (T: YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]) only the records\n"
+    "  in [--from, --to), numbered from 1.\n";
 
 namespace {
 
@@ -31,7 +35,7 @@ void PrintRow(const std::vector<std::string>& cells) {
 }  // namespace
 
 int CmdShow(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"--group", "--sort", "--data-dir"}, {});
+  CliArgs args(argc, argv, 2, {"--group", "--sort", "--from", "--to", "--data-dir"}, {});
   if (args.Help()) {
     std::fputs(kShowUsage, stdout);
     return 0;
@@ -42,6 +46,7 @@ int CmdShow(int argc, char** argv) {
   const auto sort = args.Value("--sort");
   if (sort && *sort != "oldest" && *sort != "newest")
     throw UsageError{"--sort must be oldest or newest"};
+  const TTimeRange range = RangeOptions(args);
   ApplyDataDir(args);
 
   const std::string folder = WithSeparator(args.Positional()[0]);
@@ -70,9 +75,12 @@ int CmdShow(int argc, char** argv) {
   for (const TLogColumn& c : columns) cells.push_back(c.Caption);
   PrintRow(cells);
   const int keys = static_cast<int>(columns.size()) - 2;
+  size_t shown = 0;
   for (size_t row = 0; row < LogRecords.Count(); ++row) {
+    if (range.Bounded() && !range.Holds(LogRecords[row].Stamp())) continue;
     for (size_t c = 0; c < columns.size(); ++c)
-      cells[c] = LogCellText(LogRecords[row], row, static_cast<int>(c), keys);
+      cells[c] = LogCellText(LogRecords[row], shown, static_cast<int>(c), keys);
+    ++shown;
     PrintRow(cells);
   }
   std::fflush(stdout);

@@ -11,6 +11,7 @@ int CmdExport(int argc, char** argv);
 int CmdDownload(int argc, char** argv);
 int CmdSync(int argc, char** argv);
 int CmdFleet(int argc, char** argv);
+int CmdReport(int argc, char** argv);
 
 extern const char* const kInfoUsage;
 extern const char* const kSetupUsage;
@@ -22,3 +23,4 @@ extern const char* const kExportUsage;
 extern const char* const kDownloadUsage;
 extern const char* const kSyncUsage;
 extern const char* const kFleetUsage;
+extern const char* const kReportUsage;

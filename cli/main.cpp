@@ -25,6 +25,7 @@ const char* const kUsage =
     "  sync     fetch only the meter's new and grown files, keep the rest\n"
     "  fleet    sync many meters, a few at a time, with a table of the results\n"
     "  export   rebuild a device folder's workbook (and CSV files) offline\n"
+    "  report   energy consumption, demand, resets, gaps and overloads per period\n"
     "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
 
 struct Command {
@@ -34,11 +35,17 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"info", CmdInfo, &kInfoUsage}, {"setup", CmdSetup, &kSetupUsage},
-    {"show", CmdShow, &kShowUsage}, {"keyname", CmdKeyName, &kKeyNameUsage},
-    {"ls", CmdLs, &kLsUsage},       {"get", CmdGet, &kGetUsage},
-    {"export", CmdExport, &kExportUsage},   {"download", CmdDownload, &kDownloadUsage},
-    {"sync", CmdSync, &kSyncUsage},         {"fleet", CmdFleet, &kFleetUsage},
+    {"info", CmdInfo, &kInfoUsage},
+    {"setup", CmdSetup, &kSetupUsage},
+    {"show", CmdShow, &kShowUsage},
+    {"keyname", CmdKeyName, &kKeyNameUsage},
+    {"ls", CmdLs, &kLsUsage},
+    {"get", CmdGet, &kGetUsage},
+    {"export", CmdExport, &kExportUsage},
+    {"download", CmdDownload, &kDownloadUsage},
+    {"sync", CmdSync, &kSyncUsage},
+    {"fleet", CmdFleet, &kFleetUsage},
+    {"report", CmdReport, &kReportUsage},
 };
 
 }  // namespace

@@ -44,11 +44,11 @@ __attribute__((target_clones("avx2", "default"))) void ScaleValues(const uint8_t
   for (int j = 0; j < keys; ++j) out[j] = static_cast<double>(raw[j]) / divisor[j];
 }
 
-void DecodeRecord(const uint8_t* p, int keys, const double* divisor, const int* noKeys,
-                  int noKeyCount) {
+void DecodeRecord(TLogRecordList& into, const uint8_t* p, int keys, const double* divisor,
+                  const int* noKeys, int noKeyCount) {
   const uint8_t* t = p + 4 * keys;
   double* values =
-      LogRecords.Add(TSystemTime{static_cast<uint16_t>(t[0] + 2000), t[1], 0, t[2], t[3], t[4], t[5], 0});
+      into.Add(TSystemTime{static_cast<uint16_t>(t[0] + 2000), t[1], 0, t[2], t[3], t[4], t[5], 0});
   ScaleValues(p, keys, divisor, values);
   for (int k = 0; k < noKeyCount; ++k) values[noKeys[k]] = static_cast<double>(NoValue);
 }
@@ -70,6 +70,10 @@ double MachineMemory() {
 }  // namespace
 
 void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
+  ReadDataLogFile(group, path, LogRecords);
+}
+
+void CZELMeterObj::ReadDataLogFile(int group, const std::string& path, TLogRecordList& into) {
   if (group < 0 || group >= kGroupCount) return;
   const TDataLogSetup& setup = GroupSetups[static_cast<size_t>(group)];
   const int keys = setup.KeyNum;
@@ -101,7 +105,7 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
   }
 
   if (total == 0) return;
-  const size_t before = LogRecords.Count();
+  const size_t before = into.Count();
   const size_t perChunk = std::max<size_t>(1, kChunkBytes / recordSize);
   std::vector<uint8_t> buf;
   // All the memory the records take, before the first is decoded: a file too
@@ -111,8 +115,8 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
   if (static_cast<double>(total) * static_cast<double>(TLogRecordList::RecordBytes(keys)) > MachineMemory())
     ThrowNoMemory(path, total, keys);
   try {
-    LogRecords.SetKeyCount(keys);
-    LogRecords.Reserve(total);
+    into.SetKeyCount(keys);
+    into.Reserve(total);
     buf.resize(perChunk * recordSize);
   } catch (const std::bad_alloc&) {
     ThrowNoMemory(path, total, keys);
@@ -130,7 +134,7 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
       const ssize_t n = ::read(file.fd, buf.data() + got, want - got);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        LogRecords.Truncate(before);  // all of the file or nothing
+        into.Truncate(before);  // all of the file or nothing
         ThrowOpenError(path, errno);
       }
       if (n == 0) break;
@@ -138,7 +142,7 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
     }
     const size_t records = got / recordSize;
     for (size_t r = 0; r < records; ++r)
-      DecodeRecord(buf.data() + r * recordSize, keys, divisor, noKeys, noKeyCount);
+      DecodeRecord(into, buf.data() + r * recordSize, keys, divisor, noKeys, noKeyCount);
     done += records;
     if (got < want) break;  // the file shrank while being read
   }

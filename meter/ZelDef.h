@@ -90,8 +90,10 @@ class CZELMeterObj {
   static void WriteSetupInto(CIniFile& ini);
   static void WriteNamesInto(CIniFile& ini);
   static std::string GetKeyName(int keyId) { return ::GetKeyName(keyId); }
-  // Appends the records of one .dat file of group (0-9) to LogRecords.
+  // Appends the records of one .dat file of group (0-9) to LogRecords, or
+  // to a list of the caller's (so that the table's records stay as they are).
   static void ReadDataLogFile(int group, const std::string& path);
+  static void ReadDataLogFile(int group, const std::string& path, TLogRecordList& into);
   // The setup file at the device path of the current DeviceName.
   static std::string DevicePath();
 

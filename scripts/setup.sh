@@ -6,7 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config dpkg-dev file systemd
   libmodbus-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libxlsxwriter-dev libzip-dev
   zlib1g-dev libgtest-dev libbenchmark-dev
-  python3 python3-pyftpdlib python3-numpy python3-openpyxl curl wget
+  python3 python3-pyftpdlib python3-numpy python3-openpyxl python3-pandas curl wget
 )
 # scripts/setup.sh --screenshot: what the screenshot script needs besides.
 if [ "${1:-}" = "--screenshot" ]; then

@@ -148,10 +148,24 @@ TEST(CliExport, WorkbookCsvAndCopyOfAFolderWhereTwoGroupsHaveRecords) {
             "No.,TimeStamp,Voltage-I Ua,Mains-I  Ia,None\r\n"
             "1,2026-12-07 14:03:07.000,220,5,\r\n"
             "2,2026-12-07 13:00:00.000,221.5,-1.234,\r\n"
-            "3,,0.01,0.001,\r\n"
+            "3,Invalid Time,0.01,0.001,\r\n"
             "4,2026-12-07 15:00:00.000,230,0.001,\r\n");
-  EXPECT_EQ(ReadAll(csv + "/Group05.csv"), "No.,TimeStamp,Mains-I  Ia\r\n1,,1\r\n2,2026-12-08 00:00:00.000,2\r\n");
+  EXPECT_EQ(ReadAll(csv + "/Group05.csv"),
+            "No.,TimeStamp,Mains-I  Ia\r\n1,Invalid Time,1\r\n2,2026-12-08 00:00:00.000,2\r\n");
   EXPECT_FALSE(fs::exists(csv + "/Group01.csv"));
+
+  // A range and the comma-decimal dialect: the CSV files hold the records in
+  // [--from, --to) only, renumbered; the workbook still holds every one.
+  const ProcessResult eu =
+      Krvo({"export", dev.dataLog, "--csv", csv, "--csv-dialect", "excel-eu", "--from",
+            "2026-12-07 13:30", "--to", "2026-12-08", "--data-dir", dev.data});
+  ASSERT_EQ(eu.ExitCode, 0) << eu.Err;
+  EXPECT_EQ(ReadAll(csv + "/Group02.csv"),
+            "No.;TimeStamp;Voltage-I Ua;Mains-I  Ia;None\r\n"
+            "1;2026-12-07 14:03:07.000;220;5;\r\n"
+            "2;2026-12-07 15:00:00.000;230;0,001;\r\n");
+  EXPECT_EQ(ReadAll(csv + "/Group05.csv"), "No.;TimeStamp;Mains-I  Ia\r\n");
+  EXPECT_EQ(DumpWorkbook(workbook).Size.at("Data Log #02"), std::make_pair(5, 5));
 }
 
 TEST(CliExport, FoldersThatCannotBeLoadedAndUsage) {

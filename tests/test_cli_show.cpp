@@ -83,6 +83,18 @@ TEST(CliShow, SetupThenShowTheSimulatorsLogs) {
   EXPECT_EQ(sorted[1][2], rows[200][2]);
   ProcessResult oldest = Krvo({"show", dataLog, "--group", "1", "--sort=oldest"});
   EXPECT_EQ(oldest.Out, r.Out);
+  // A range: the records in [--from, --to), numbered from 1.
+  auto range = Table(Krvo({"show", dataLog, "--group", "1", "--from", "2026-12-01 00:15", "--to",
+                           "2026-12-01 01:00"})
+                         .Out);
+  ASSERT_EQ(range.size(), 4u);
+  EXPECT_EQ(range[1][0], "1");
+  EXPECT_EQ(range[1][1], "2026-12-01 00:15:00");
+  EXPECT_EQ(range[3][1], "2026-12-01 00:45:00");
+  EXPECT_EQ(range[3][2], rows[4][2]);
+  EXPECT_EQ(Krvo({"show", dataLog, "--group", "1", "--from", "2026-12-02", "--to", "2026-12-01"})
+                .ExitCode,
+            2);
 
   // The harmonics group has a slot without a key.
   auto harmonics = Table(Krvo({"show", dataLog, "--group", "5"}).Out);

@@ -71,6 +71,10 @@ TChartWindow::TChartWindow(std::function<TChartSource()> source, QWidget* parent
   trackerText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   // Its text comes and goes with the mouse; the chart must not move with it.
   trackerText_->setMinimumHeight(trackerText_->fontMetrics().height() + 4);
+  statsText_ = new QLabel(this);
+  statsText_->setObjectName(QStringLiteral("statsText"));
+  statsText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  statsText_->setWordWrap(true);
   auto* reset = new QPushButton(QStringLiteral("Reset Zoom"), this);
   reset->setObjectName(QStringLiteral("btnResetZoom"));
   auto* save = new QPushButton(QStringLiteral("Save Chart As..."), this);
@@ -88,6 +92,7 @@ TChartWindow::TChartWindow(std::function<TChartSource()> source, QWidget* parent
   auto* box = new QVBoxLayout(this);
   box->addWidget(notice_);
   box->addWidget(view_, 1);
+  box->addWidget(statsText_);
   box->addLayout(bottom);
 
   connect(reset, &QPushButton::clicked, this, [this] { ResetView(); });
@@ -286,6 +291,7 @@ void TChartWindow::Redraw() {
       line->replace(s.Runs[k]);
     }
   }
+  UpdateStats();
   drawing_ = false;
   // The tracker stays under the mouse and shows what is there now.
   if (tracking_) TrackAt(trackX_);
@@ -368,6 +374,29 @@ void TChartWindow::HideLine() {
 }
 
 QString TChartWindow::TrackerText() const { return trackerText_->text(); }
+
+void TChartWindow::UpdateStats() {
+  QStringList parts;
+  for (const TSeries& s : series_) {
+    if (s.Data < 0) continue;
+    const auto row = static_cast<size_t>(s.Data);
+    const TVisibleStats st =
+        VisibleStats(data_.Times().data(), data_.Values(row).data(), data_.Count(), x0_, x1_);
+    if (st.Count == 0) {
+      parts << s.Caption + QStringLiteral(": no values in view");
+      continue;
+    }
+    std::string lo = "--", hi = "--", mean = "--";
+    FormatGeneral(st.Min, lo);
+    FormatGeneral(st.Max, hi);
+    FormatGeneral(st.Mean, mean);
+    parts << s.Caption + QStringLiteral(": min ") + Text(lo) + QStringLiteral(", max ") + Text(hi) +
+                 QStringLiteral(", mean ") + Text(mean);
+  }
+  statsText_->setText(parts.join(QStringLiteral("    ")));
+}
+
+QString TChartWindow::StatsText() const { return statsText_->text(); }
 
 QStringList TChartWindow::SeriesNames() const {
   QStringList names;

@@ -71,6 +71,8 @@ class TChartWindow : public QWidget {
   void TrackAt(qreal chartX);
   void HideTracker();
   QString TrackerText() const;
+  // Each series' minimum, maximum and mean over the visible time span.
+  QString StatsText() const;
 
   // Writes the chart as PNG or SVG (by the suffix) at size; false on failure.
   bool SaveImage(const QString& path, QSize size);
@@ -104,6 +106,7 @@ class TChartWindow : public QWidget {
   void ShowMenu(const QPoint& globalPos);
   void PlotAreaChanged();
   void HideLine();
+  void UpdateStats();
 
   std::function<TChartSource()> source_;
   TChartData data_;
@@ -127,6 +130,7 @@ class TChartWindow : public QWidget {
   QGraphicsLineItem* tracker_;
   QLabel* notice_;
   QLabel* trackerText_;
+  QLabel* statsText_;
 
   friend class TChartView;
 };

@@ -103,6 +103,7 @@ void TForm1::ConnectHandlers() {
 
   ConnectTableHandlers();
   ConnectChartHandlers();
+  ConnectReportHandlers();
 
   IdFTP1.OnStatus = [this](TFtpStatus kind, const std::string& text) { IdFTP1Status(kind, text); };
   IdFTP1.OnDisconnected = [this] { IdFTP1Disconnected(); };

@@ -27,7 +27,9 @@ class QStatusBar;
 class QTableView;
 class QTimer;
 class QTreeWidget;
+class CReportBuilder;
 class TChartWindow;
+class TReportWindow;
 class TLogTableModel;
 
 // Whether the next sort by time stamp orders newest first (flipped by each sort).
@@ -44,7 +46,8 @@ class TForm1 : public QMainWindow {
   QLineEdit *edtIP, *edtLogsNumber;
   QSpinBox* sePort;
   QPushButton *btnConnect, *btnSaveAsLogs, *btnEnergyBill;
-  QPushButton* btnPlot;  // ours: the chart window
+  QPushButton* btnPlot;    // ours: the chart window
+  QPushButton* btnReport;  // ours: the report window
   QPlainTextEdit* mmoDevInfo;
   QDateTimeEdit *dtp1, *dtp2, *dtp3, *dtp4;
   QTreeWidget* tv1;
@@ -135,6 +138,13 @@ class TForm1 : public QMainWindow {
   void PlotColumns(const std::vector<int>& columns);
   TChartWindow* ChartWindow() const;
 
+  // The report window (ours), for the device whose groups are displayed.
+  void OpenReport();
+  // Reads the device folder's groups into the builder, letting events run;
+  // false while other long work runs, without a folder, or when stopped.
+  bool ReadReport(CReportBuilder& builder);
+  TReportWindow* ReportWindow() const;
+
   // The commands' states; during long work they stay off and take effect after it.
   void SetDownloadEnabled(bool enabled);
   void SetDisplayGroupEnabled(bool enabled);
@@ -163,6 +173,7 @@ class TForm1 : public QMainWindow {
   void ConnectHandlers();
   void ConnectTableHandlers();
   void ConnectChartHandlers();
+  void ConnectReportHandlers();
   void PickColumn(int column, Qt::KeyboardModifiers modifiers);
   void ShowPlotMenu(int column, const QPoint& globalPos);
   int CurrentKeyCount() const;
@@ -205,6 +216,7 @@ class TForm1 : public QMainWindow {
   int designCentralHeight_ = 0;
   int designLogsNumberX_ = 0;
   QPointer<TChartWindow> FChart;
+  QPointer<TReportWindow> FReport;
   std::vector<int> pickedColumns_;
   int pickAnchor_ = -1;
 };

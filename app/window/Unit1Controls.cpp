@@ -123,6 +123,10 @@ void TForm1::CreateControls() {
   btnPlot =
       Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->x(), 117, 75, 24);
   btnPlot->setToolTip(QStringLiteral("Plot the selected columns of the table in a chart"));
+  btnReport = Place(new QPushButton(QStringLiteral("Report..."), c), "btnReport", btnPlot->x() - 80,
+                    117, 75, 24);
+  btnReport->setToolTip(
+      QStringLiteral("Energy and demand of the device's logs per day, week or month"));
   btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
                         584, 118, 113, 25);
   btnEnergyBill->hide();
@@ -266,4 +270,5 @@ void TForm1::SetLogsLabel(const QString& text) {
   edtLogsNumber->move(x, edtLogsNumber->y());
   btnSaveAsLogs->move(edtLogsNumber->geometry().right() + gap, btnSaveAsLogs->y());
   btnPlot->move(btnSaveAsLogs->x(), btnPlot->y());
+  btnReport->move(btnPlot->x() - 80, btnReport->y());
 }

@@ -14,6 +14,7 @@
 #include "app/DeviceLock.h"
 #include "app/LogDownload.h"
 #include "app/window/MessageBoxes.h"
+#include "app/window/ReportWindow.h"
 #include "app/window/Unit1.h"
 #include "meter/DataFolder.h"
 
@@ -179,6 +180,8 @@ TForm1::TLongWork::TLongWork(TForm1& f) : f_(f) {
                      f_.mniLoadOfflineFile, f_.mniOpen1, f_.mniSave1})
     a->setEnabled(false);
   f_.btnSaveAsLogs->setEnabled(false);
+  f_.btnReport->setEnabled(false);
+  if (!f_.FReport.isNull()) f_.FReport->SetRunEnabled(false);
 }
 
 TForm1::TLongWork::~TLongWork() {
@@ -193,6 +196,8 @@ TForm1::TLongWork::~TLongWork() {
   f_.mniOpen1->setEnabled(!f_.FConnected);
   f_.mniSave1->setEnabled(true);
   f_.btnSaveAsLogs->setEnabled(true);
+  f_.btnReport->setEnabled(true);
+  if (!f_.FReport.isNull()) f_.FReport->SetRunEnabled(true);
 }
 
 void TForm1::SetDownloadEnabled(bool enabled) {

@@ -168,6 +168,15 @@ class TestChart : public QObject {
     QTest::keyClick(w->View(), Qt::Key_Home);
     QCOMPARE(w->ViewStart(), At(10, 30));
     QCOMPARE(w->ViewEnd(), At(50, 15));
+    // Minimum, maximum and mean of what is in view (NoValue and the bad time left out).
+    QCOMPARE(w->StatsText(), names[0] + QStringLiteral(": min 229, max 232, mean ") +
+                                 QString::number((230.5 + 232 + 231 + 229) / 4) +
+                                 QStringLiteral("    ") + names[1] +
+                                 QStringLiteral(": min 0.25, max 0.5, mean 0.375"));
+    w->SetView(At(15, 0), At(45, 0));
+    QCOMPARE(w->StatsText(), names[0] + QStringLiteral(": min 231, max 232, mean 231.5    ") +
+                                 names[1] + QStringLiteral(": no values in view"));
+    QTest::keyClick(w->View(), Qt::Key_Home);
     // Ctrl+drag over the plot's middle half zooms to those times.
     const QRectF plot = w->Chart()->plotArea();
     auto viewPoint = [w](QPointF p) { return w->View()->mapFromScene(w->Chart()->mapToScene(p)); };

@@ -1,11 +1,19 @@
 // The window's logs: the table, Save As, the workbook's writing, the download
 // and the offline load, driven headless against krvo-sim and pyftpdlib.
-#include "tests/window/WindowFixture.h"
-
-#include <map>
 #include <unistd.h>
 
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QTableWidget>
+#include <map>
+
 #include "app/DeviceLock.h"
+#include "app/report/Report.h"
+#include "app/window/ReportWindow.h"
+#include "tests/window/WindowFixture.h"
 
 class TestWindowLogs : public WindowTestBase {
   Q_OBJECT
@@ -625,6 +633,88 @@ class TestWindowLogs : public WindowTestBase {
     QVERIFY(!g.mniDownload1->isEnabled());
   }
 
+  void reportOfTheLoadedFolder() {
+    // Two days of hourly readings of branch 1's kWh register: a tenth an hour
+    // on the first day, three tenths on the second; and its kW.
+    const std::string dataLog = data_->Path() + "/Site/DataLog/";
+    std::filesystem::create_directories(dataLog + "Group1");
+    WriteAll(dataLog + "DataLogSetup.ini",
+             "[PanelName]\nDeviceName=Site\nBranchName1=Pump Room\n"
+             "[Group0]\nTimeInterval=3600\nKeyNum=2\nkeyArr00=2010\nkeyArr01=201\n");
+    std::vector<int32_t> kwh;
+    for (int h = 0; h < 48; ++h) {
+      kwh.push_back(h == 0 ? 1000 : kwh.back() + (h <= 24 ? 1 : 3));
+      AppendAll(dataLog + "Group1/a.dat",
+                DatRecord({kwh.back(), 500 + h}, {26, 3, static_cast<uint8_t>(1 + h / 24),
+                                                  static_cast<uint8_t>(h % 24), 0, 0}));
+    }
+    auto consumption = [&](int first, int last) {  // increments of the pairs from first to last
+      double sum = 0;
+      for (int h = first; h < last; ++h)
+        sum += kwh[static_cast<size_t>(h + 1)] / 10.0 - kwh[static_cast<size_t>(h)] / 10.0;
+      return sum;
+    };
+    SetFolderDialogHook(
+        [&](const QString&, const QString&) { return QString::fromStdString(dataLog); });
+    TestForm f;
+    f.mniLoadOfflineFile->trigger();
+    QCOMPARE(f.StatusText(1), QStringLiteral("Finished to load logs."));
+    const size_t shown = LogRecords.Count();
+    QTest::mouseClick(f.btnReport, Qt::LeftButton);
+    TReportWindow* w = f.ReportWindow();
+    QVERIFY(w != nullptr && w->isVisible());
+    QVERIFY(w->cbAllRecords->isChecked());  // every record of the folder
+
+    // While it reads, the commands that change the folder are off.
+    bool sawOff = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (f.LongWorkRunning())
+        sawOff =
+            !f.btnReport->isEnabled() && !f.mniDownload1->isEnabled() && !w->btnRun->isEnabled();
+    });
+    watch.start(0);
+    QTest::mouseClick(w->btnRun, Qt::LeftButton);
+    watch.stop();
+    QVERIFY(w->Report() != nullptr);
+    QVERIFY(sawOff);
+    QVERIFY(f.btnReport->isEnabled() && w->btnRun->isEnabled());
+    QCOMPARE(LogRecords.Count(), shown);  // the table's records are not the report's
+
+    QCOMPARE(w->tblSummary->rowCount(), 2);
+    QCOMPARE(w->tblSummary->item(0, 1)->text(), QStringLiteral("1-Phase SM#01 kWh Export"));
+    QCOMPARE(w->tblSummary->item(0, 2)->text(), QStringLiteral("Pump Room"));
+    QCOMPARE(w->tblSummary->item(0, 6)->text().toDouble(), consumption(0, 47));
+    QCOMPARE(w->tblSummary->item(1, 7)->text(), QStringLiteral("0.547"));  // kW maximum
+    auto bars = [&] {
+      const auto series = w->chartView->chart()->series();
+      return series.isEmpty() ? nullptr : qobject_cast<QBarSeries*>(series.at(0));
+    };
+    QVERIFY(bars() != nullptr);
+    QCOMPARE(bars()->count(), 1);
+    QCOMPARE(bars()->barSets().at(0)->count(), 2);
+    QCOMPARE(bars()->barSets().at(0)->at(0),
+             consumption(0, 24));  // to the second day's first reading
+    QCOMPARE(bars()->barSets().at(0)->at(1), consumption(24, 47));
+
+    // The second day only, then the workbook.
+    w->cbAllRecords->setChecked(false);
+    w->dtFrom->setDateTime(QDateTime(QDate(2026, 3, 2), QTime(0, 0), Qt::UTC));
+    w->dtTo->setDateTime(QDateTime(QDate(2026, 3, 2), QTime(23, 0), Qt::UTC));
+    QTest::mouseClick(w->btnRun, Qt::LeftButton);
+    QCOMPARE(bars()->barSets().at(0)->count(), 1);
+    QCOMPARE(bars()->barSets().at(0)->at(0), consumption(24, 47));
+    const std::string book = data_->Path() + "/report.xlsx";
+    SetSaveDialogHook([&](const QString&) { return QString::fromStdString(book); });
+    QTest::mouseClick(w->btnSave, Qt::LeftButton);
+    SetSaveDialogHook({});
+    SetFolderDialogHook({});
+    const WorkbookDump d = DumpWorkbook(book);
+    QCOMPARE(d.ExitCode, 0);
+    QVERIFY(d.Sheets == (std::vector<std::string>{"Summary", "Energy", "Demand", "Events"}));
+    QCOMPARE(d.Cell("Energy!A2").Value, std::string("2026-03-02 00:00:00"));
+    QVERIFY(boxes_.empty());
+  }
 };
 
 int main(int argc, char** argv) {
