@@ -11,6 +11,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/ErrorText.h"
 #include "cli/FtpSession.h"
 #include "cli/MeterSession.h"
 #include "cli/TerminalDownloadView.h"
@@ -43,8 +44,10 @@ namespace {
 
 // Claims the device name for this meter within one fleet run: the first to
 // create the claim owns the name. Empty on success, else the error.
-std::string ClaimDeviceName(const std::string& claimDir, const std::string& device, const std::string& owner) {
-  const std::string path = WithSeparator(claimDir) + SafePathComponent(device.empty() ? "(empty)" : device);
+std::string ClaimDeviceName(const std::string& claimDir, const std::string& device,
+                            const std::string& owner) {
+  const std::string path =
+      WithSeparator(claimDir) + SafePathComponent(device.empty() ? "(empty)" : device);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd >= 0) {
     const std::string line = owner + "\n";
@@ -61,7 +64,8 @@ std::string ClaimDeviceName(const std::string& claimDir, const std::string& devi
 }
 
 int Run(int argc, char** argv, bool sync) {
-  std::set<std::string> values = {"--host", "--port", "--ftp-port", "--data-dir", "--pace-ms", "--timeout"};
+  std::set<std::string> values = {"--host",     "--port",    "--ftp-port",
+                                  "--data-dir", "--pace-ms", "--timeout"};
   std::set<std::string> flags = {"--other-meter"};
   if (sync) {
     values.insert({"--claim-dir", "--report"});
@@ -89,7 +93,8 @@ int Run(int argc, char** argv, bool sync) {
   if (!session.ReadDeviceInfo(false)) return 1;
   const std::string device = PanelNames.DeviceName;
   if (const auto report = args.Value("--report")) {
-    std::ofstream(*report) << "device\t" << (session.Meter().NamesRead() ? "1" : "0") << "\t" << device << "\n";
+    std::ofstream(*report) << "device\t" << (session.Meter().NamesRead() ? "1" : "0") << "\t"
+                           << device << "\n";
   }
   if (const auto claims = args.Value("--claim-dir"); claims && session.Meter().NamesRead()) {
     const std::string error = ClaimDeviceName(*claims, device, owner);
@@ -101,9 +106,13 @@ int Run(int argc, char** argv, bool sync) {
   CDeviceLock lock;
   if (session.Meter().NamesRead()) {
     std::string error;
-    const bool locked = lock.Acquire(DeviceDataLogFolder(device), owner, [&](const std::string& holder) {
-      std::fprintf(stderr, "Waiting for the folder of \"%s\": %s is writing it.\n", device.c_str(), holder.c_str());
-    }, error);
+    const bool locked = lock.Acquire(
+        DeviceDataLogFolder(device), owner,
+        [&](const std::string& holder) {
+          std::fprintf(stderr, "Waiting for the folder of \"%s\": %s is writing it.\n",
+                       device.c_str(), holder.c_str());
+        },
+        error);
     if (!locked) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
@@ -121,7 +130,7 @@ int Run(int argc, char** argv, bool sync) {
     result = sync ? download.mniDownloadNewClick(workbook) : download.mniDownload1Click();
   } catch (const std::exception& e) {
     view.EndLine();
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     return 1;
   }
   view.EndLine();
@@ -135,15 +144,18 @@ int Run(int argc, char** argv, bool sync) {
   }
   for (int g = 0; g < kGroupCount; ++g) {
     if (sync) {
-      std::printf("Group %.2d\t%zu\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g], result.Kept[g]);
+      std::printf("Group %.2d\t%zu\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g],
+                  result.Kept[g]);
     } else {
       std::printf("Group %.2d\t%zu\t%zu\n", g + 1, result.Files[g], result.Records[g]);
     }
   }
   if (!sync) std::printf("%s\n", result.FinalText.c_str());
-  if (workbook) std::printf("%s\n", (DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx").c_str());
+  if (workbook)
+    std::printf("%s\n", (DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx").c_str());
   if (result.Failed != 0 && sync)
-    std::fprintf(stderr, "%zu %s could not be fetched.\n", result.Failed, result.Failed == 1 ? "file" : "files");
+    std::fprintf(stderr, "%zu %s could not be fetched.\n", result.Failed,
+                 result.Failed == 1 ? "file" : "files");
   // The reasons were said with the final line.
   return result.Failed == 0 && result.ListFailed == 0 && !result.SetupFailed ? 0 : 1;
 }

@@ -5,15 +5,16 @@
 
 #include "app/CsvExport.h"
 #include "app/DeviceLock.h"
-#include "meter/FileReplace.h"
 #include "app/LogTable.h"
 #include "app/OfflineLoad.h"
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/ErrorText.h"
 #include "cli/FolderLock.h"
 #include "cli/FtpSession.h"
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 #include "meter/ZelDef.h"
 
 const char* const kExportUsage =
@@ -112,7 +113,7 @@ int CmdExport(int argc, char** argv) {
       return 1;
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     return 1;
   }
   for (int g = 0; g < kGroupCount; ++g) std::printf("Group %.2d\t%zu\n", g + 1, view.Records[g]);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -53,18 +54,19 @@ struct Meter {
   std::string Id() const { return Host + ":" + std::to_string(ModbusPort); }
 };
 
-int ParsePort(const std::string& text, int line) {
+bool ParsePort(const std::string& text, int& port) {
   char* end = nullptr;
   const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || v < 1 || v > 65535)
-    throw UsageError{"line " + std::to_string(line) + ": '" + text + "' is no port from 1 to 65535"};
-  return static_cast<int>(v);
+  if (text.empty() || *end != '\0' || v < 1 || v > 65535) return false;
+  port = static_cast<int>(v);
+  return true;
 }
 
-std::vector<Meter> ReadFleet(const std::string& path) {
+// The meters of FILE; a file that can't be read or has a bad line is the
+// operation's failure, not a usage error. Empty when read, else why not.
+std::string ReadFleet(const std::string& path, std::vector<Meter>& meters) {
   std::ifstream in(path);
-  if (!in) throw UsageError{"cannot read " + path};
-  std::vector<Meter> meters;
+  if (!in) return "Cannot read " + path + ": " + std::strerror(errno);
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
     if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
@@ -72,14 +74,17 @@ std::vector<Meter> ReadFleet(const std::string& path) {
     std::vector<std::string> f;
     for (std::string x; fields >> x;) f.push_back(x);
     if (f.empty()) continue;
-    if (f.size() > 3) throw UsageError{"line " + std::to_string(n) + ": HOST [MODBUS_PORT [FTP_PORT]] expected"};
+    const std::string where = path + ":" + std::to_string(n) + ": ";
+    if (f.size() > 3) return where + "HOST [MODBUS_PORT [FTP_PORT]] expected";
     Meter m;
     m.Host = f[0];
-    if (f.size() > 1) m.ModbusPort = ParsePort(f[1], n);
-    if (f.size() > 2) m.FtpPort = ParsePort(f[2], n);
+    for (size_t i = 1; i < f.size(); ++i)
+      if (!ParsePort(f[i], i == 1 ? m.ModbusPort : m.FtpPort))
+        return where + "'" + f[i] + "' is no port from 1 to 65535";
     meters.push_back(m);
   }
-  return meters;
+  if (in.bad()) return "Cannot read " + path + ": " + std::strerror(errno);
+  return "";
 }
 
 std::string SelfPath() {
@@ -156,7 +161,8 @@ int OpenOutput(const std::string& path) {
 
 // Starts argv as a child that dies with this process: a killed fleet must
 // not leave its syncs running. -1 when it can't be started.
-pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath) {
+pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath,
+                 const std::string& errPath) {
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
@@ -167,7 +173,8 @@ pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath, con
   if (pid == 0) {
     // The parent may have died before the signal was asked for: then it's gone already.
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+      _exit(127);
     execv(cargv[0], cargv.data());
     _exit(127);
   }
@@ -202,24 +209,33 @@ std::string Tsv(std::string s) {
 }  // namespace
 
 int CmdFleet(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout"}, {"--json", "--no-workbook"});
+  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout"},
+               {"--json", "--no-workbook"});
   if (args.Help()) {
     std::fputs(kFleetUsage, stdout);
     return 0;
   }
   if (args.Positional().size() != 1) throw UsageError{"one FILE is needed"};
   const int jobs = static_cast<int>(args.Number("--jobs", 1, 256, 4));
-  std::vector<Meter> meters = ReadFleet(args.Positional()[0]);
+  std::vector<Meter> meters;
+  if (const std::string error = ReadFleet(args.Positional()[0], meters); !error.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   ApplyDataDir(args);
   const std::string base = BaseFolder();
   const std::string logs = base + "logs/";
-  ForceFolders(logs);
+  if (!ForceFolders(logs)) {
+    std::fprintf(stderr, "Unable to create the folder %s: %s\n", logs.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
   RemoveDeadRuns(base);
   // The run's own folder: the claims of device names, the children's
   // reports; named with this process's id, so a later run can tell it is left over.
   std::string runTemplate = base + kRunPrefix + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(runTemplate.data()) == nullptr) {
-    std::fprintf(stderr, "Cannot make a folder in %s\n", base.c_str());
+    std::fprintf(stderr, "Cannot make a folder in %s: %s\n", base.c_str(), std::strerror(errno));
     return 1;
   }
   const std::string run = runTemplate + "/";
@@ -236,9 +252,13 @@ int CmdFleet(int argc, char** argv) {
   auto start = [&](size_t i) {
     Meter& m = meters[i];
     const std::string tag = std::to_string(i);
-    std::vector<std::string> a = {self, "sync", "--host", m.Host, "--port", std::to_string(m.ModbusPort),
-                                  "--ftp-port", std::to_string(m.FtpPort), "--data-dir", base,
-                                  "--claim-dir", run + "claims", "--report", run + tag + ".report"};
+    std::vector<std::string> a = {self,          "sync",
+                                  "--host",      m.Host,
+                                  "--port",      std::to_string(m.ModbusPort),
+                                  "--ftp-port",  std::to_string(m.FtpPort),
+                                  "--data-dir",  base,
+                                  "--claim-dir", run + "claims",
+                                  "--report",    run + tag + ".report"};
     a.insert(a.end(), passOn.begin(), passOn.end());
     std::string logName = SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log";
     m.Start = Clock::now();
@@ -264,7 +284,8 @@ int CmdFleet(int argc, char** argv) {
     for (std::string line; std::getline(out, line);) {
       long fetched = 0, records = 0, kept = 0;
       int g = 0;
-      if (std::sscanf(line.c_str(), "Group %d\t%ld\t%ld\t%ld", &g, &fetched, &records, &kept) == 4) {
+      if (std::sscanf(line.c_str(), "Group %d\t%ld\t%ld\t%ld", &g, &fetched, &records, &kept) ==
+          4) {
         m.Fetched += fetched;
         m.Records += records;
         m.Kept += kept;
@@ -272,7 +293,8 @@ int CmdFleet(int argc, char** argv) {
     }
     m.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!m.Ok) {
-      m.Error = LastLine(logs + SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log");
+      m.Error =
+          LastLine(logs + SafePathComponent(m.Host + "_" + std::to_string(m.ModbusPort)) + ".log");
       if (m.Error.empty())
         m.Error = WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status)) : "killed";
     }
@@ -296,14 +318,16 @@ int CmdFleet(int argc, char** argv) {
   for (const Meter& m : meters) {
     allOk = allOk && m.Ok;
     if (args.Has("--json")) {
-      std::printf("{\"host\": %s, \"modbus_port\": %d, \"ftp_port\": %d, \"device\": %s, \"fetched\": %ld, "
-                  "\"kept\": %ld, \"records\": %ld, \"seconds\": %.1f, \"ok\": %s, \"error\": %s}\n",
-                  Json(m.Host).c_str(), m.ModbusPort, m.FtpPort, m.HasDevice ? Json(m.Device).c_str() : "null",
-                  m.Fetched, m.Kept, m.Records, m.Seconds, m.Ok ? "true" : "false",
-                  m.Ok ? "null" : Json(m.Error).c_str());
+      std::printf(
+          "{\"host\": %s, \"modbus_port\": %d, \"ftp_port\": %d, \"device\": %s, \"fetched\": %ld, "
+          "\"kept\": %ld, \"records\": %ld, \"seconds\": %.1f, \"ok\": %s, \"error\": %s}\n",
+          Json(m.Host).c_str(), m.ModbusPort, m.FtpPort,
+          m.HasDevice ? Json(m.Device).c_str() : "null", m.Fetched, m.Kept, m.Records, m.Seconds,
+          m.Ok ? "true" : "false", m.Ok ? "null" : Json(m.Error).c_str());
     } else {
-      std::printf("%s\t%s\t%ld\t%ld\t%ld\t%.1f\t%s\n", m.Id().c_str(), Tsv(m.HasDevice ? m.Device : "").c_str(),
-                  m.Fetched, m.Kept, m.Records, m.Seconds, m.Ok ? "ok" : ("failed: " + Tsv(m.Error)).c_str());
+      std::printf("%s\t%s\t%ld\t%ld\t%ld\t%.1f\t%s\n", m.Id().c_str(),
+                  Tsv(m.HasDevice ? m.Device : "").c_str(), m.Fetched, m.Kept, m.Records, m.Seconds,
+                  m.Ok ? "ok" : ("failed: " + Tsv(m.Error)).c_str());
     }
   }
   return allOk ? 0 : 1;

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/NearestName.h"
 #include "meter/DataFolder.h"
 
 namespace {
@@ -25,6 +27,9 @@ const char* const kUsage =
     "  sync     fetch only the meter's new and grown files, keep the rest\n"
     "  fleet    sync many meters, a few at a time, with a table of the results\n"
     "  export   rebuild a device folder's workbook (and CSV files) offline\n"
+    "options:\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the version and exit\n"
     "Run 'krvo SUBCOMMAND --help' for the options of one subcommand.\n";
 
 struct Command {
@@ -34,11 +39,16 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"info", CmdInfo, &kInfoUsage}, {"setup", CmdSetup, &kSetupUsage},
-    {"show", CmdShow, &kShowUsage}, {"keyname", CmdKeyName, &kKeyNameUsage},
-    {"ls", CmdLs, &kLsUsage},       {"get", CmdGet, &kGetUsage},
-    {"export", CmdExport, &kExportUsage},   {"download", CmdDownload, &kDownloadUsage},
-    {"sync", CmdSync, &kSyncUsage},         {"fleet", CmdFleet, &kFleetUsage},
+    {"info", CmdInfo, &kInfoUsage},
+    {"setup", CmdSetup, &kSetupUsage},
+    {"show", CmdShow, &kShowUsage},
+    {"keyname", CmdKeyName, &kKeyNameUsage},
+    {"ls", CmdLs, &kLsUsage},
+    {"get", CmdGet, &kGetUsage},
+    {"export", CmdExport, &kExportUsage},
+    {"download", CmdDownload, &kDownloadUsage},
+    {"sync", CmdSync, &kSyncUsage},
+    {"fleet", CmdFleet, &kFleetUsage},
 };
 
 }  // namespace
@@ -61,6 +71,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (sub == "--version" || sub == "-V") {
+    std::printf("krvo %s\n", KRVO_VERSION);
+    return 0;
+  }
   for (const Command& c : kCommands) {
     if (sub != c.name) continue;
     try {
@@ -72,6 +86,17 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s\n", e.what());
       return 1;
     }
+  }
+  std::vector<std::string> names;
+  for (const Command& c : kCommands) names.push_back(c.name);
+  const std::string guess = NearestName(sub, names);
+  if (!guess.empty()) {
+    // A near miss needs the one name, not the whole list.
+    std::fprintf(
+        stderr,
+        "krvo: unknown subcommand '%s'; did you mean '%s'?\nRun 'krvo --help' for the list.\n",
+        sub.c_str(), guess.c_str());
+    return 2;
   }
   std::fprintf(stderr, "krvo: unknown subcommand '%s'\n%s", sub.c_str(), kUsage);
   return 2;
