@@ -7,6 +7,7 @@ PACKAGES=(
   libmodbus-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libxlsxwriter-dev libzip-dev
   libgtest-dev libbenchmark-dev
   python3 python3-pyftpdlib python3-numpy python3-openpyxl curl wget
+  help2man lintian man-db bash-completion
 )
 # scripts/setup.sh --screenshot: what the screenshot script needs besides.
 if [ "${1:-}" = "--screenshot" ]; then
