@@ -4,6 +4,7 @@
 #include <QDateTimeEdit>
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -120,7 +121,8 @@ void TForm1::CreateControls() {
                         744 + shift, 90, 75, 25);
   designLogsNumberX_ = edtLogsNumber->x();
   // Under "Save As...", where the window has room whatever the pickers' width.
-  btnPlot = Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->x(), 117, 75, 24);
+  btnPlot =
+      Place(new QPushButton(QStringLiteral("Plot"), c), "btnPlot", btnSaveAsLogs->x(), 117, 75, 24);
   btnPlot->setToolTip(QStringLiteral("Plot the selected columns of the table in a chart"));
   btnEnergyBill = Place(new QPushButton(QStringLiteral("DownLoad EnergyBill"), c), "btnEnergyBill",
                         584, 118, 113, 25);
@@ -205,9 +207,13 @@ void TForm1::CreateControls() {
   tmr1->setInterval(3000);
 
   resize(kDesignWidth, kDesignHeight);
+  // Smaller, the table's row of controls and the lists would be cut off.
+  setMinimumSize(kDesignWidth, kDesignHeight);
   designCentralHeight_ = kDesignHeight - StatusBar1->sizeHint().height();
   c->installEventFilter(this);
   edtIP->installEventFilter(this);
+  sePort->installEventFilter(this);
+  btnConnect->installEventFilter(this);
   tv1->viewport()->installEventFilter(this);
   lv1->viewport()->installEventFilter(this);
 }
@@ -227,12 +233,22 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     LayOutAnchored();
   } else if (watched == StatusBar1 && event->type() == QEvent::Resize) {
     ProgressBar1->setGeometry(1, 2, StatusBar1->width() - 1, StatusBar1->height() - 2);
+  } else if ((watched == btnConnect || watched == edtIP || watched == sePort) &&
+             event->type() == QEvent::KeyPress && btnConnect->isEnabled()) {
+    // Return and Enter press Connect (or Disconnect), as Space does on the button.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      // The address is checked as when the operator leaves its box for the button.
+      if (watched == edtIP) Guarded([this] { edtIPExit(); });
+      btnConnect->click();
+      return true;
+    }
   } else if (watched == edtIP && event->type() == QEvent::FocusOut) {
     // Only the operator moving on within this window: not a context menu,
     // another application's window, or the window closing.
     const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
-    if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason ||
-        why == Qt::MouseFocusReason || why == Qt::ShortcutFocusReason)
+    if (why == Qt::TabFocusReason || why == Qt::BacktabFocusReason || why == Qt::MouseFocusReason ||
+        why == Qt::ShortcutFocusReason)
       Guarded([this] { edtIPExit(); });
   } else if (watched == tv1->viewport() && event->type() == QEvent::MouseButtonPress) {
     // Every click on the tree runs tv1Click, in its empty area too. A click
@@ -244,7 +260,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     Guarded([this] { tv1Click(); });
   } else if (watched == lv1->viewport() && event->type() == QEvent::MouseButtonPress) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() == Qt::LeftButton) PickColumn(lv1->columnAt(mouse->position().toPoint().x()), mouse->modifiers());
+    if (mouse->button() == Qt::LeftButton)
+      PickColumn(lv1->columnAt(mouse->position().toPoint().x()), mouse->modifiers());
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -257,4 +274,8 @@ void TForm1::SetLogsLabel(const QString& text) {
   edtLogsNumber->move(x, edtLogsNumber->y());
   btnSaveAsLogs->move(edtLogsNumber->geometry().right() + gap, btnSaveAsLogs->y());
   btnPlot->move(btnSaveAsLogs->x(), btnPlot->y());
+  // A longer caption pushes the buttons right: the window keeps them inside.
+  const int designRightMargin = kDesignWidth - (744 + 75);
+  setMinimumWidth(
+      std::max(kDesignWidth, btnSaveAsLogs->geometry().right() + 1 + designRightMargin));
 }
