@@ -121,6 +121,21 @@ TEST(CliFleet, ThreeMetersOneFailingThenTwoOfOneName) {
             0);
 }
 
+// A host name that is not UTF-8 still gives a line of valid JSON.
+TEST(CliFleet, JsonLinesStayValid) {
+  TempDir dir;
+  WriteAll(dir.Path() + "/fleet.txt", "bad\xffhost\n");
+  const ProcessResult r = Krvo(
+      {"fleet", dir.Path() + "/fleet.txt", "--json", "--data-dir", dir.Path(), "--timeout", "1"});
+  EXPECT_EQ(r.ExitCode, 1);
+  WriteAll(dir.Path() + "/out.json", r.Out);
+  const ProcessResult parse = RunProcess({"/usr/bin/python3", "-c",
+                                          "import json,sys; print(json.loads(open(sys.argv[1], "
+                                          "encoding='utf-8', errors='strict').read())['ok'])",
+                                          dir.Path() + "/out.json"});
+  EXPECT_EQ(parse.Out, "False\n") << r.Out << parse.Err;
+}
+
 TEST(CliFleet, UsageErrors) {
   TempDir dir;
   const std::string fleet = dir.Path() + "/fleet.txt";
