@@ -120,6 +120,7 @@ int Run(int argc, char** argv, bool sync) {
   }
 
   CTerminalDownloadView view(session.Meter(), ftp, isatty(STDERR_FILENO) == 1);
+  view.SetFinalLineOnStdout(!sync);
   ftp.OnWorkBegin = [&view](TWorkMode, int32_t maximum) { view.WorkBegin(maximum); };
   ftp.OnWork = [&view](TWorkMode, int32_t count) { view.Work(count); };
   CLogDownload download(ftp, view, pace);

@@ -147,7 +147,14 @@ void CTerminalDownloadView::EndLine() {
   if (!open_) return;
   // With the results on the same terminal the line has said its part: it
   // goes, so that the final line is read once, from stdout.
-  std::fputs(stdoutTty_ ? "\r\033[K" : "\n", stderr);
+  if (stdoutTty_ && finalOnStdout_) {
+    std::fputs("\r\033[K", stderr);
+  } else if (!hasProgress_ && !panels_[1].empty()) {
+    // A message that stays is shown whole, though it may take two rows.
+    std::fprintf(stderr, "\r\033[K%s\n", panels_[1].c_str());
+  } else {
+    std::fputc('\n', stderr);
+  }
   open_ = false;
 }
 

@@ -45,6 +45,8 @@ class CTerminalDownloadView : public CDownloadView {
   void Work(int32_t count);
   // Ends the updating line, so that what follows starts on a line of its own.
   void EndLine();
+  // The command prints the final line on stdout itself (download, not sync).
+  void SetFinalLineOnStdout(bool yes) { finalOnStdout_ = yes; }
 
  private:
   void Line(const std::string& text);
@@ -60,6 +62,7 @@ class CTerminalDownloadView : public CDownloadView {
   CTransferMeter meterLine_;
   int columns_ = 80;
   bool stdoutTty_ = false;
+  bool finalOnStdout_ = true;
   bool hasProgress_ = false;
   TProgressFields progress_;
   // The group's rate: bytes fetched since its first file was asked for.

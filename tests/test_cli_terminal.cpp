@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -152,6 +153,17 @@ TEST(CliTerminal, ProgressFitsAndEndsClean) {
     EXPECT_EQ(finals, 1u) << run.Out;
     EXPECT_EQ(bars, 0u) << run.Out;
   }
+  // A sync prints no final line of its own: its progress line ends with it.
+  std::vector<std::string> sync = args;
+  sync[1] = "sync";
+  const PtyRun run = RunOnPty(sync, 40, 40);
+  EXPECT_EQ(run.ExitCode, 0) << run.Out;
+  const std::vector<std::string> rows = Screen(run.Out, 40);
+  EXPECT_EQ(std::count_if(
+                rows.begin(), rows.end(),
+                [](const std::string& r) { return r.find("Finished to download new files") == 0; }),
+            1)
+      << run.Out;
 }
 
 // The conventions a terminal user relies on: the version, a hint for a
