@@ -3,6 +3,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "cli/NearestName.h"
+
 CliArgs::CliArgs(int argc, char** argv, int first, const std::set<std::string>& valueOptions,
                  const std::set<std::string>& flagOptions) {
   bool onlyPositional = false;
@@ -39,7 +41,9 @@ CliArgs::CliArgs(int argc, char** argv, int first, const std::set<std::string>& 
     } else if (flagOptions.count(name) && !inlineValue) {
       values_[name] = "";
     } else {
-      throw UsageError{"unknown option " + name};
+      std::vector<std::string> known(valueOptions.begin(), valueOptions.end());
+      known.insert(known.end(), flagOptions.begin(), flagOptions.end());
+      throw UsageError{"unknown option " + name + DidYouMean(name, known)};
     }
   }
 }

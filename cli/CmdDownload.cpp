@@ -11,6 +11,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/ErrorText.h"
 #include "cli/FtpSession.h"
 #include "cli/MeterSession.h"
 #include "cli/TerminalDownloadView.h"
@@ -122,6 +123,7 @@ int Run(int argc, char** argv, bool sync) {
   }
 
   CTerminalDownloadView view(session.Meter(), ftp, isatty(STDERR_FILENO) == 1);
+  view.SetFinalLineOnStdout(!sync);
   ftp.OnWorkBegin = [&view](TWorkMode, int32_t maximum) { view.WorkBegin(maximum); };
   ftp.OnWork = [&view](TWorkMode, int32_t count) { view.Work(count); };
   CLogDownload download(ftp, view, pace);
@@ -132,7 +134,7 @@ int Run(int argc, char** argv, bool sync) {
     result = sync ? download.mniDownloadNewClick(workbook) : download.mniDownload1Click();
   } catch (const std::exception& e) {
     view.EndLine();
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     return 1;
   }
   view.EndLine();

@@ -10,6 +10,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/ErrorText.h"
 #include "cli/FolderLock.h"
 #include "cli/FtpSession.h"
 #include "cli/TimeRangeArgs.h"
@@ -123,7 +124,7 @@ int CmdExport(int argc, char** argv) {
       return 1;
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     return 1;
   }
   for (int g = 0; g < kGroupCount; ++g) std::printf("Group %.2d\t%zu\n", g + 1, view.Records[g]);

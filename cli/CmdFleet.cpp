@@ -10,9 +10,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,19 +55,19 @@ struct Meter {
   std::string Id() const { return Host + ":" + std::to_string(ModbusPort); }
 };
 
-int ParsePort(const std::string& text, int line) {
+bool ParsePort(const std::string& text, int& port) {
   char* end = nullptr;
   const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || v < 1 || v > 65535)
-    throw UsageError{"line " + std::to_string(line) + ": '" + text +
-                     "' is no port from 1 to 65535"};
-  return static_cast<int>(v);
+  if (text.empty() || *end != '\0' || v < 1 || v > 65535) return false;
+  port = static_cast<int>(v);
+  return true;
 }
 
-std::vector<Meter> ReadFleet(const std::string& path) {
+// The meters of FILE; a file that can't be read or has a bad line is the
+// operation's failure, not a usage error. Empty when read, else why not.
+std::string ReadFleet(const std::string& path, std::vector<Meter>& meters) {
   std::ifstream in(path);
-  if (!in) throw UsageError{"cannot read " + path};
-  std::vector<Meter> meters;
+  if (!in) return "Cannot read " + path + ": " + std::strerror(errno);
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
     if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
@@ -73,15 +75,17 @@ std::vector<Meter> ReadFleet(const std::string& path) {
     std::vector<std::string> f;
     for (std::string x; fields >> x;) f.push_back(x);
     if (f.empty()) continue;
-    if (f.size() > 3)
-      throw UsageError{"line " + std::to_string(n) + ": HOST [MODBUS_PORT [FTP_PORT]] expected"};
+    const std::string where = path + ":" + std::to_string(n) + ": ";
+    if (f.size() > 3) return where + "HOST [MODBUS_PORT [FTP_PORT]] expected";
     Meter m;
     m.Host = f[0];
-    if (f.size() > 1) m.ModbusPort = ParsePort(f[1], n);
-    if (f.size() > 2) m.FtpPort = ParsePort(f[2], n);
+    for (size_t i = 1; i < f.size(); ++i)
+      if (!ParsePort(f[i], i == 1 ? m.ModbusPort : m.FtpPort))
+        return where + "'" + f[i] + "' is no port from 1 to 65535";
     meters.push_back(m);
   }
-  return meters;
+  if (in.bad()) return "Cannot read " + path + ": " + std::strerror(errno);
+  return "";
 }
 
 std::string SelfPath() {
@@ -180,21 +184,10 @@ pid_t StartChild(std::vector<std::string>& argv, const std::string& outPath,
   return pid;
 }
 
+// A JSON string; bytes that are not UTF-8 (a host name from FILE, a log's
+// line) become U+FFFD rather than make the line invalid JSON.
 std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+  return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string Tsv(std::string s) {
@@ -214,17 +207,25 @@ int CmdFleet(int argc, char** argv) {
   }
   if (args.Positional().size() != 1) throw UsageError{"one FILE is needed"};
   const int jobs = static_cast<int>(args.Number("--jobs", 1, 256, 4));
-  std::vector<Meter> meters = ReadFleet(args.Positional()[0]);
+  std::vector<Meter> meters;
+  if (const std::string error = ReadFleet(args.Positional()[0], meters); !error.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
   ApplyDataDir(args);
   const std::string base = BaseFolder();
   const std::string logs = base + "logs/";
-  ForceFolders(logs);
+  if (!ForceFolders(logs)) {
+    std::fprintf(stderr, "Cannot make a folder in %s: %s\n", base.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
   RemoveDeadRuns(base);
   // The run's own folder: the claims of device names, the children's
   // reports; named with this process's id, so a later run can tell it is left over.
   std::string runTemplate = base + kRunPrefix + std::to_string(getpid()) + "-XXXXXX";
   if (mkdtemp(runTemplate.data()) == nullptr) {
-    std::fprintf(stderr, "Cannot make a folder in %s\n", base.c_str());
+    std::fprintf(stderr, "Cannot make a folder in %s: %s\n", base.c_str(), std::strerror(errno));
     return 1;
   }
   const std::string run = runTemplate + "/";

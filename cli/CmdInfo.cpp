@@ -1,8 +1,9 @@
 #include <cstdio>
 #include <exception>
 
-#include "cli/Commands.h"
 #include "app/DeviceLock.h"
+#include "cli/Commands.h"
+#include "cli/ErrorText.h"
 #include "cli/MeterSession.h"
 #include "meter/DataFolder.h"
 
@@ -24,14 +25,15 @@ int CmdInfo(int argc, char** argv) {
   if (!session.Meter().NamesRead()) return 0;
   CDeviceLock lock;
   std::string holder, error;
-  if (!lock.TryAcquire(DeviceDataLogFolder(PanelNames.DeviceName), host + ":" + std::to_string(port), holder, error)) {
+  if (!lock.TryAcquire(DeviceDataLogFolder(PanelNames.DeviceName),
+                       host + ":" + std::to_string(port), holder, error)) {
     if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
     return error.empty() ? 0 : 1;
   }
   try {
     CZELMeterObj::SavePanelNames();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     return 1;
   }
   return 0;

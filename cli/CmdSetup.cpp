@@ -2,6 +2,7 @@
 #include <exception>
 
 #include "cli/Commands.h"
+#include "cli/ErrorText.h"
 #include "cli/FolderLock.h"
 #include "cli/MeterSession.h"
 #include "meter/DataFolder.h"
@@ -26,8 +27,8 @@ int CmdSetup(int argc, char** argv) {
   // still learns of it from the message and the exit code.
   const bool namesRead = session.Meter().NamesRead();
   CDeviceLock lock;
-  if (!LockDeviceFolder(lock, DeviceDataLogFolder(PanelNames.DeviceName), host + ":" + std::to_string(port),
-                        TLockMode::Exclusive))
+  if (!LockDeviceFolder(lock, DeviceDataLogFolder(PanelNames.DeviceName),
+                        host + ":" + std::to_string(port), TLockMode::Exclusive))
     return 1;
   int rc = 0;
   try {
@@ -40,7 +41,7 @@ int CmdSetup(int argc, char** argv) {
       rc = 1;
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     rc = 1;
   }
   if (!namesRead) {

@@ -7,6 +7,7 @@
 #include "cli/CliArgs.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/ErrorText.h"
 #include "cli/FolderLock.h"
 #include "cli/TimeRangeArgs.h"
 #include "meter/DataFolder.h"
@@ -65,7 +66,7 @@ int CmdShow(int argc, char** argv) {
     LogRecords.Clear();
     for (const std::string& f : files) CZELMeterObj::ReadDataLogFile(g, f);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "%s\n", ErrorText(e).c_str());
     return 1;
   }
   if (sort) SortRecordsByTime(LogRecords, *sort == "newest");

@@ -1,10 +1,13 @@
 #include "cli/MeterSession.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "cli/CliArgs.h"
 #include "cli/DataDir.h"
+#include "cli/ErrorText.h"
 
 bool ParseMeterArgs(int argc, char** argv, const char* usage, std::string& host, int& port) {
   CliArgs args(argc, argv, 2, {"--host", "--port", "--data-dir"}, {});
@@ -27,8 +30,14 @@ MeterSession::~MeterSession() {
 }
 
 bool MeterSession::Open() {
+  errno = 0;
   if (comm_.openport() != 1) {
-    std::fprintf(stderr, "Can not to Connect with KRVO.\n");
+    const int err = errno;
+    if (err != 0) {
+      std::fprintf(stderr, "Can not to Connect with KRVO: %s.\n", std::strerror(err));
+    } else {
+      std::fprintf(stderr, "Can not to Connect with KRVO.\n");
+    }
     return false;
   }
   meter_ = std::make_unique<CZELMeterObj>(comm_, memo_);
@@ -41,7 +50,7 @@ bool MeterSession::ReadDeviceInfo(bool printLines) {
   try {
     ok = meter_->ReadDeviceInfo();
   } catch (const std::exception& e) {
-    error = e.what();
+    error = ErrorText(e);
   }
   if (printLines) {
     for (const std::string& line : memo_.Lines) std::printf("%s\n", line.c_str());

@@ -1,10 +1,13 @@
 #include "cli/TerminalDownloadView.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 
 #include "app/LogTable.h"
 #include "cli/FtpSession.h"
+#include "cli/TerminalWidth.h"
 #include "meter/DataFolder.h"
 #include "retrieval/FtpErrors.h"
 
@@ -14,26 +17,47 @@ double NowSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// Below this, bytes over time say more about the clock than about the link.
+constexpr double kRateInterval = 1.0;
+
 }  // namespace
 
 CTerminalDownloadView::CTerminalDownloadView(CZELMeterObj& meter, TFtpClient& ftp, bool tty)
-    : meter_(meter), ftp_(ftp), tty_(tty) {}
+    : meter_(meter), ftp_(ftp), tty_(tty) {
+  if (!tty_) return;
+  WatchTerminalWidth();
+  columns_ = TerminalColumns();
+  stdoutTty_ = isatty(STDOUT_FILENO) == 1;
+}
 
 CTerminalDownloadView::~CTerminalDownloadView() { EndLine(); }
 
 void CTerminalDownloadView::ShowStatus(int panel, const std::string& text) {
+  if (panel == 0 && text.empty()) hasProgress_ = false;
   if (text.empty()) {
     panels_[panel].clear();
     return;
   }
   if (tty_) {
     panels_[panel] = text;
-    std::fprintf(stderr, "\r\033[K%s  %s", panels_[0].c_str(), panels_[1].c_str());
-    if (panel == 2 && text.rfind("Get file failed: ", 0) == 0) std::fprintf(stderr, "\n%s\n", text.c_str());
-    open_ = true;
+    Redraw();
+    if (panel == 2 && text.rfind("Get file failed: ", 0) == 0) Line(text);
   } else if (panel != 2 || text.rfind("Get file failed: ", 0) == 0) {
     std::fprintf(stderr, "%s\n", text.c_str());
   }
+}
+
+void CTerminalDownloadView::Redraw() {
+  if (TerminalResized()) columns_ = TerminalColumns();
+  std::string line;
+  if (hasProgress_) {
+    progress_.Detail = panels_[1];
+    line = FitProgressLine(progress_, columns_);
+  } else {
+    line = FitText(panels_[1].empty() ? panels_[0] : panels_[1], columns_);
+  }
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  open_ = true;
 }
 
 // The final line goes to stdout; what else a box would say goes to stderr.
@@ -43,7 +67,14 @@ void CTerminalDownloadView::ShowMessage(TMessageKind kind, const std::string& te
 
 void CTerminalDownloadView::ShowError(const std::string& text) { Line(text); }
 
-bool CTerminalDownloadView::Pump() { return Interrupted(); }
+bool CTerminalDownloadView::Pump() {
+  // A resize while nothing else is drawn (a pause between files) redraws at once.
+  if (tty_ && open_ && TerminalResized()) {
+    columns_ = TerminalColumns();
+    Redraw();
+  }
+  return Interrupted();
+}
 
 bool CTerminalDownloadView::SessionOpen() { return !Interrupted(); }
 
@@ -66,37 +97,64 @@ void CTerminalDownloadView::CloseFtp() { FtpCloseQuietly(ftp_); }
 
 bool CTerminalDownloadView::FtpOpen() { return FtpConnectedQuietly(ftp_); }
 
-void CTerminalDownloadView::GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
-                                          int64_t bytes) {
+void CTerminalDownloadView::BeginGroup(int group, const std::string&) {
+  // The bar of the group before would stand under this one's name.
+  hasProgress_ = false;
+  progress_.Group = group;
+  groupStarted_ = false;
+  groupFetched_ = fileCount_ = 0;
+}
+
+void CTerminalDownloadView::FileStarted(int32_t expectedSize) {
+  expected_ = expectedSize;
+  if (!groupStarted_) {
+    groupStarted_ = true;
+    groupStart_ = NowSeconds();
+  }
+}
+
+void CTerminalDownloadView::GroupProgress(int group, size_t filesDone, size_t files,
+                                          int64_t bytesDone, int64_t bytes) {
   if (!tty_) {
     CDownloadView::GroupProgress(group, filesDone, files, bytesDone, bytes);
     return;
   }
-  if (filesDone <= 1 || group != group_) {
-    group_ = group;
-    groupStart_ = NowSeconds();
-  }
-  constexpr int kWidth = 24;
-  const double part = bytes > 0 ? static_cast<double>(bytesDone) / static_cast<double>(bytes) : 1.0;
-  const int filled = static_cast<int>(part * kWidth);
-  const double seconds = NowSeconds() - groupStart_;
-  const double rate = seconds > 0 ? bytesDone / seconds : 0;
-  const std::string left = rate > 0 ? ClockText(static_cast<uint32_t>((bytes - bytesDone) / rate)) : "--:--:--";
-  char text[200];
-  std::snprintf(text, sizeof text, "Group %.2d [%s%s] %zu/%zu files %s of %s, %s/s, %s left", group + 1,
-                std::string(static_cast<size_t>(filled), '#').c_str(),
-                std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), filesDone, files,
-                ByteSize(bytesDone).c_str(), ByteSize(bytes).c_str(), ByteSize(static_cast<int64_t>(rate)).c_str(),
-                left.c_str());
-  ShowStatus(0, text);
+  progress_.Group = group;
+  progress_.FilesDone = filesDone;
+  progress_.Files = files;
+  progress_.BytesDone = bytesDone;
+  progress_.Bytes = bytes;
+  const double seconds = groupStarted_ ? NowSeconds() - groupStart_ : 0;
+  const int64_t fetched = groupFetched_ + fileCount_;
+  progress_.Rate =
+      seconds >= kRateInterval && fetched > 0 ? static_cast<double>(fetched) / seconds : 0;
+  hasProgress_ = true;
+  Redraw();
 }
 
-void CTerminalDownloadView::WorkBegin(int32_t maximum) { meterLine_.Begin(maximum, expected_, NowSeconds()); }
+void CTerminalDownloadView::WorkBegin(int32_t maximum) {
+  groupFetched_ += fileCount_;
+  fileCount_ = 0;
+  meterLine_.Begin(maximum, expected_, NowSeconds());
+}
 
-void CTerminalDownloadView::Work(int32_t count) { ShowStatus(1, meterLine_.Work(count, NowSeconds())); }
+void CTerminalDownloadView::Work(int32_t count) {
+  fileCount_ = count;
+  ShowStatus(1, meterLine_.Work(count, NowSeconds()));
+}
 
 void CTerminalDownloadView::EndLine() {
-  if (open_) std::fputc('\n', stderr);
+  if (!open_) return;
+  // With the results on the same terminal the line has said its part: it
+  // goes, so that the final line is read once, from stdout.
+  if (stdoutTty_ && finalOnStdout_) {
+    std::fputs("\r\033[K", stderr);
+  } else if (!hasProgress_ && !panels_[1].empty()) {
+    // A message that stays is shown whole, though it may take two rows.
+    std::fprintf(stderr, "\r\033[K%s\n", panels_[1].c_str());
+  } else {
+    std::fputc('\n', stderr);
+  }
   open_ = false;
 }
 

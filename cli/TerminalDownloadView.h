@@ -6,6 +6,7 @@
 
 #include "app/LogDownload.h"
 #include "app/TransferMeter.h"
+#include "cli/ProgressLine.h"
 #include "meter/ZelDef.h"
 
 class CTerminalDownloadView : public CDownloadView {
@@ -26,7 +27,7 @@ class CTerminalDownloadView : public CDownloadView {
   void RemoveChildren(size_t) override {}
   void AddFileNode(const std::string&) override {}
   void SelectFirstNode() override {}
-  void BeginGroup(int, const std::string&) override {}
+  void BeginGroup(int group, const std::string&) override;
   void ShowRecords(size_t) override {}
   void SetTimeRange() override;
   void SetLogsNumber(size_t) override {}
@@ -36,16 +37,21 @@ class CTerminalDownloadView : public CDownloadView {
   TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) override;
   void CloseFtp() override;
   bool FtpOpen() override;
-  void FileStarted(int32_t expectedSize) override { expected_ = expectedSize; }
-  void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone, int64_t bytes) override;
+  void FileStarted(int32_t expectedSize) override;
+  void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
+                     int64_t bytes) override;
 
   void WorkBegin(int32_t maximum);
   void Work(int32_t count);
   // Ends the updating line, so that what follows starts on a line of its own.
   void EndLine();
+  // The command prints the final line on stdout itself (download, not sync).
+  void SetFinalLineOnStdout(bool yes) { finalOnStdout_ = yes; }
 
  private:
   void Line(const std::string& text);
+  // Draws the updating line anew, fitted to the terminal's width.
+  void Redraw();
 
   CZELMeterObj& meter_;
   TFtpClient& ftp_;
@@ -54,6 +60,13 @@ class CTerminalDownloadView : public CDownloadView {
   std::string panels_[3];
   int32_t expected_ = 0;
   CTransferMeter meterLine_;
-  int group_ = -1;
+  int columns_ = 80;
+  bool stdoutTty_ = false;
+  bool finalOnStdout_ = true;
+  bool hasProgress_ = false;
+  TProgressFields progress_;
+  // The group's rate: bytes fetched since its first file was asked for.
+  bool groupStarted_ = false;
   double groupStart_ = 0;
+  int64_t groupFetched_ = 0, fileCount_ = 0;
 };

@@ -146,6 +146,7 @@ int CSocketClientComm::openport() {
   if (err != 0) {
     closesocket();
     DebugOutput("connect time out. error[%d]", err);
+    errno = err;  // the caller may say why
     return -1;
   }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -59,12 +60,16 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string CreateTempBeside(const std::string& target) {
-  std::string name =
-      FolderOf(target) + TempPrefix(target) + std::to_string(getpid()) + "-XXXXXX";
+  std::string name = FolderOf(target) + TempPrefix(target) + std::to_string(getpid()) + "-XXXXXX";
   std::vector<char> buf(name.begin(), name.end());
   buf.push_back('\0');
   const int fd = mkstemp(buf.data());
-  if (fd < 0) throw std::runtime_error("Unable to create a file beside " + target);
+  if (fd < 0) {
+    const int err = errno;
+    const std::string text = "Unable to create a file beside " + target + ": " + std::strerror(err);
+    errno = err;  // for callers that word the failure themselves
+    throw std::runtime_error(text);
+  }
   fchmod(fd, 0644);
   ::close(fd);
   return buf.data();
@@ -100,7 +105,9 @@ void RemoveStale(const std::string& folder, const std::string& prefix) {
 
 }  // namespace
 
-void RemoveStaleTemps(const std::string& target) { RemoveStale(FolderOf(target), TempPrefix(target)); }
+void RemoveStaleTemps(const std::string& target) {
+  RemoveStale(FolderOf(target), TempPrefix(target));
+}
 
 void RemoveStaleTempsIn(const std::string& folder) {
   RemoveStale(folder.empty() || folder.back() == '/' ? folder : folder + "/", "");
@@ -109,11 +116,14 @@ void RemoveStaleTempsIn(const std::string& folder) {
 bool CommitTemp(const std::string& temp, const std::string& target, bool noReplace) {
   bool ok = SyncPath(temp, O_RDONLY);
   if (ok) {
-    ok = noReplace ? renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
-                   : std::rename(temp.c_str(), target.c_str()) == 0;
+    ok = noReplace
+             ? renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
+             : std::rename(temp.c_str(), target.c_str()) == 0;
   }
   if (!ok) {
+    const int err = errno;
     ::unlink(temp.c_str());
+    errno = err;  // the reason stays the rename's (or the flush's)
     return false;
   }
   const std::string folder = FolderOf(target);

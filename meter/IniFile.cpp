@@ -74,9 +74,7 @@ bool ParseProfileInteger(const std::string& text, long long& value) {
   return true;
 }
 
-CIniFile::CIniFile(std::string path, TIniAccess access) : path_(std::move(path)) {
-  Load(access);
-}
+CIniFile::CIniFile(std::string path, TIniAccess access) : path_(std::move(path)) { Load(access); }
 
 void CIniFile::Load(TIniAccess access) {
   const bool strict = access != TIniAccess::Lenient;
@@ -284,12 +282,13 @@ void CIniFile::Save() {
   try {
     temp = CreateTempBeside(path_);
   } catch (const std::exception&) {
-    throw EIniWriteError(error);
+    throw EIniWriteError(error, errno);
   }
   const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
+    const int err = errno;
     ::unlink(temp.c_str());
-    throw EIniWriteError(error);
+    throw EIniWriteError(error, err);
   }
   if (!exists_) {
     const mode_t mask = umask(0);
@@ -298,19 +297,23 @@ void CIniFile::Save() {
   }
   fchmod(fd, mode_);
   size_t done = 0;
+  int err = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
     done += static_cast<size_t>(n);
   }
-  const bool closed = ::close(fd) == 0;
-  if (done != text.size() || !closed) {
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (done != text.size() || err != 0) {
     ::unlink(temp.c_str());
-    throw EIniWriteError(error);
+    throw EIniWriteError(error, err);
   }
   // CommitTemp flushes the file before the rename and removes it on failure.
-  if (!CommitTemp(temp, path_)) throw EIniWriteError(error);
+  if (!CommitTemp(temp, path_)) throw EIniWriteError(error, errno);
   exists_ = true;
   modified_ = false;
 }

@@ -12,10 +12,13 @@
 #include <unordered_map>
 #include <vector>
 
-// "Unable to write to %s" with the file's path.
+// "Unable to write to %s" with the file's path; Errno is the system's reason
+// (0 when it gave none), kept apart so that the window's text stays as it is.
 class EIniWriteError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EIniWriteError(const std::string& what, int err = 0)
+      : std::runtime_error(what), Errno(err) {}
+  int Errno;
 };
 
 // A file that exists but cannot be taken as a profile file: unreadable, not

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or build-asan/ with --sanitize).
+# Installs the build tools when they are missing, then configures and builds
+# into build/ (or build-asan/ with --sanitize).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+scripts/setup.sh
 
 dir=build
 flags=(-DKRVO_WERROR=ON)

@@ -24,6 +24,8 @@ bool ToLong(const char* text, long lo, long hi, long& out) {
 
 const char* SimUsage() {
   return "usage: krvo-sim [--port N] [identity options] [fault switches]\n"
+         "  -h, --help             print this help and exit\n"
+         "  -V, --version          print the version and exit\n"
          "  --port N               Modbus TCP port on 127.0.0.1 (0 = any free port; default 0)\n"
          "identity:\n"
          "  --model TEXT           model text (at most 40 bytes)\n"

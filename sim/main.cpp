@@ -55,8 +55,12 @@ void BlockStopSignals() {
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(SimUsage(), stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+      std::printf("krvo-sim %s\n", KRVO_VERSION);
       return 0;
     }
   }

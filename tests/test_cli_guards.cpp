@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -156,7 +158,8 @@ TEST(CliGuards, WithoutHomeTheDataGoesToTheAccountsHomeOrNowhere) {
   if (!fs::exists(home)) {
     const ProcessResult r = KrvoAs(nobodyUid, nobodyGid, {"fleet", "/dev/null"});
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "Cannot make a folder in " + home + "/.local/share/KRVOLogViewer/\n");
+    EXPECT_EQ(r.Err, "Cannot make a folder in " + home + "/.local/share/KRVOLogViewer/: " +
+                         std::strerror(EACCES) + "\n");
   }
 
   // An account without one: a clear error naming both ways to give a folder.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <regex>
 
 #include "tests/support/Process.h"
@@ -35,7 +37,8 @@ TEST(CliInfo, FailuresAndTheirExitCodes) {
     sim.Stop();
     ProcessResult r = Krvo({"info", "--host", "127.0.0.1", "--port", port});
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "Can not to Connect with KRVO.\n");
+    EXPECT_EQ(r.Err,
+              std::string("Can not to Connect with KRVO: ") + std::strerror(ECONNREFUSED) + ".\n");
     EXPECT_EQ(r.Out, "");
   }
   {

@@ -19,6 +19,10 @@ class TInfoForm : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // The label's design height where the font fits the text, more where not.
+  void FitLabel();
 };
 
 extern TInfoForm* InfoForm;

@@ -4,6 +4,7 @@
 #include <QDateTimeEdit>
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -217,9 +218,13 @@ void TForm1::CreateControls() {
   tmr1->setInterval(3000);
 
   resize(kDesignWidth, kDesignHeight);
+  // Smaller, the table's row of controls and the lists would be cut off.
+  setMinimumSize(kDesignWidth, kDesignHeight);
   designCentralHeight_ = kDesignHeight - StatusBar1->sizeHint().height();
   c->installEventFilter(this);
   edtIP->installEventFilter(this);
+  sePort->installEventFilter(this);
+  btnConnect->installEventFilter(this);
   tv1->viewport()->installEventFilter(this);
   lv1->viewport()->installEventFilter(this);
 }
@@ -239,6 +244,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     LayOutAnchored();
   } else if (watched == StatusBar1 && event->type() == QEvent::Resize) {
     ProgressBar1->setGeometry(1, 2, StatusBar1->width() - 1, StatusBar1->height() - 2);
+  } else if ((watched == btnConnect || watched == edtIP || watched == sePort) &&
+             event->type() == QEvent::KeyPress && btnConnect->isEnabled()) {
+    // Return and Enter press Connect (or Disconnect), as Space does on the button.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      // The address is checked as when the operator leaves its box for the button.
+      if (watched == edtIP) Guarded([this] { edtIPExit(); });
+      btnConnect->click();
+      return true;
+    }
   } else if (watched == edtIP && event->type() == QEvent::FocusOut) {
     // Only the operator moving on within this window: not a context menu,
     // another application's window, or the window closing.
@@ -271,4 +286,8 @@ void TForm1::SetLogsLabel(const QString& text) {
   btnSaveAsLogs->move(edtLogsNumber->geometry().right() + gap, btnSaveAsLogs->y());
   btnPlot->move(btnSaveAsLogs->x(), btnPlot->y());
   btnReport->move(btnPlot->x() - 80, btnReport->y());
+  // A longer caption pushes the buttons right: the window keeps them inside.
+  const int designRightMargin = kDesignWidth - (744 + 75);
+  setMinimumWidth(
+      std::max(kDesignWidth, btnSaveAsLogs->geometry().right() + 1 + designRightMargin));
 }

@@ -67,8 +67,9 @@ class TestWindow : public WindowTestBase {
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
     // Centred on its screen.
-    QVERIFY((f.frameGeometry().center() - f.screen()->availableGeometry().center())
-                .manhattanLength() <= 4);
+    QVERIFY(
+        (f.frameGeometry().center() - f.screen()->availableGeometry().center()).manhattanLength() <=
+        4);
     const QRect memo = f.mmoDevInfo->geometry(), tree = f.tv1->geometry(),
                 table = f.lv1->geometry();
     f.resize(996, 681);
@@ -201,6 +202,31 @@ class TestWindow : public WindowTestBase {
     f.pmTv1->hide();
     QCOMPARE(f.tv1->currentItem(), file);
     QVERIFY(!f.mniDownload1->isEnabled());
+  }
+
+  // Shrunk, the window keeps every control in reach; Return and Enter on
+  // the button and in the address and port boxes press Connect.
+  void minimumSizeAndReturn() {
+    TestForm f;
+    f.SetLogsLabel(QStringLiteral("Logs Number of a group with a long caption indeed:"));
+    f.show();
+    f.resize(300, 200);
+    QCoreApplication::processEvents();
+    const int width = f.centralWidget()->width();
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{f.btnSaveAsLogs, f.btnPlot, f.edtLogsNumber, f.mmoDevInfo})
+      QVERIFY2(w->geometry().right() < width, qPrintable(w->objectName()));
+    QVERIFY(f.lv1->height() > 0);
+    QVERIFY(f.tv1->height() > 0);
+
+    f.edtIP->setText(QString());
+    QTest::keyClick(f.btnConnect, Qt::Key_Return);
+    QCOMPARE(f.createCalls, 1);
+    QTest::keyClick(f.edtIP, Qt::Key_Enter);
+    QCOMPARE(f.createCalls, 2);
+    QTest::keyClick(f.sePort, Qt::Key_Return);
+    QCOMPARE(f.createCalls, 3);
+    QVERIFY(!f.FConnected);
   }
 
   void connectFailures() {
@@ -374,9 +400,20 @@ class TestWindow : public WindowTestBase {
     QVERIFY(info.isVisible());
     QCOMPARE(shows, 1);
     QVERIFY(paints >= 1);  // painted before the caller holds the event loop
+    QCOMPARE(info.lbInfo->size(), QSize(297, 29));  // one line fits the design's label
     info.ShowInfo(QStringLiteral("Exporting Logs...\r\n/tmp/x.xlsx"));
     QCOMPARE(shows, 1);
     QCOMPARE(info.lbInfo->text(), QStringLiteral("Exporting Logs...\n/tmp/x.xlsx"));
+    // Both lines whole with the font that is there, underscores included.
+    const QString name = QStringLiteral("Exporting Logs...\n/tmp/Panel_A_20261209_1000_.xlsx");
+    info.ShowInfo(name);
+    const int need = info.lbInfo->fontMetrics()
+                         .boundingRect(QRect(0, 0, 297, 1000), Qt::AlignLeft, name)
+                         .height();
+    QVERIFY(info.lbInfo->height() >= need);
+    QCOMPARE(info.lbInfo->width(), 297);
+    QVERIFY(info.lbInfo->geometry().bottom() < info.lbCancel->y());
+    QVERIFY(info.lbCancel->geometry().bottom() < info.height());
     info.close();
     QVERIFY(!info.isVisible());
     info.ShowInfo(QStringLiteral("again"));
