@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -55,8 +57,9 @@ class PandasReport {
     close(out[1]);
     to_ = fdopen(in[1], "w");
     from_ = fdopen(out[0], "r");
-    char line[64];
+    char line[128];
     ready_ = from_ != nullptr && std::fgets(line, sizeof line, from_) != nullptr;
+    if (ready_) FirstTotal = std::strtod(line + 5, nullptr);
   }
   ~PandasReport() {
     if (to_ != nullptr) std::fclose(to_);
@@ -67,6 +70,7 @@ class PandasReport {
   PandasReport& operator=(const PandasReport&) = delete;
 
   bool Ready() const { return ready_; }
+  double FirstTotal = 0;  // the first register's consumption over the year
   double Run() {
     double seconds = 0;
     if (!ready_ || std::fprintf(to_, "1\n") < 0 || std::fflush(to_) != 0 ||
@@ -137,11 +141,21 @@ int main() {
 
   const std::vector<std::string> krvo = {KrvoPath(), "report",     dataLog,   "--period",
                                          "day",      "--data-dir", dir.Path()};
+  double krvoTotal = 0;
   auto runKrvo = [&](size_t& lines) {
     const auto t0 = Clock::now();
     const ProcessResult r = RunProcess(krvo, {"LC_ALL=C"});
     const double s = Since(t0);
     lines = static_cast<size_t>(std::count(r.Out.begin(), r.Out.end(), '\n'));
+    // The first register's days, summed, to compare with pandas.
+    krvoTotal = 0;
+    const std::string tag = "\tGroup 01\t" + GetKeyName(keys[0]) + "\t";
+    for (size_t at = r.Out.find(tag); at != std::string::npos; at = r.Out.find(tag, at + 1)) {
+      const size_t begin = r.Out.rfind('\n', at) + 1;  // npos + 1: the first line
+      if (r.Out.compare(begin, 7, "energy\t") != 0) continue;
+      const size_t end = r.Out.find('\n', at);
+      krvoTotal += std::strtod(r.Out.c_str() + r.Out.rfind('\t', end) + 1, nullptr);
+    }
     return r.ExitCode == 0 ? s : 0;
   };
   std::vector<std::string> python = {"/usr/bin/python3", KRVO_BENCH_DIR "/pandas_report.py", dat,
@@ -176,6 +190,10 @@ int main() {
   std::printf("records: %d\n", kRecords);
   std::printf("report_lines: %zu\n", lines);
   std::printf("rounds: %zu\n", krvoTimes.size());
+  const bool agree =
+      std::fabs(krvoTotal - pandas.FirstTotal) <= 1e-9 * std::fabs(pandas.FirstTotal);
+  std::printf("first_register_kwh: krvo %.3f pandas %.3f (%s)\n", krvoTotal, pandas.FirstTotal,
+              agree ? "agree" : "DIFFER");
   std::printf("krvo_report_s: %.3f\n", Median(krvoTimes));
   std::printf("pandas_report_s: %.3f\n", pandasTimes.empty() ? 0.0 : Median(pandasTimes));
   std::printf("ratio_krvo_vs_pandas: %.2f\n", ratios.empty() ? 0.0 : Median(ratios));
