@@ -102,7 +102,8 @@ void CTerminalDownloadView::BeginGroup(int group, const std::string&) {
   hasProgress_ = false;
   progress_.Group = group;
   groupStarted_ = false;
-  groupFetched_ = fileCount_ = 0;
+  fetching_ = false;
+  groupFetched_ = lastBytesDone_ = 0;
 }
 
 void CTerminalDownloadView::FileStarted(int32_t expectedSize) {
@@ -111,6 +112,7 @@ void CTerminalDownloadView::FileStarted(int32_t expectedSize) {
     groupStarted_ = true;
     groupStart_ = NowSeconds();
   }
+  fetching_ = true;
 }
 
 void CTerminalDownloadView::GroupProgress(int group, size_t filesDone, size_t files,
@@ -124,22 +126,24 @@ void CTerminalDownloadView::GroupProgress(int group, size_t filesDone, size_t fi
   progress_.Files = files;
   progress_.BytesDone = bytesDone;
   progress_.Bytes = bytes;
+  // The bytes since the last report were fetched when a file was started
+  // since; a sync's files that were already here cost no time.
+  if (fetching_) groupFetched_ += bytesDone - lastBytesDone_;
+  fetching_ = false;
+  lastBytesDone_ = bytesDone;
   const double seconds = groupStarted_ ? NowSeconds() - groupStart_ : 0;
-  const int64_t fetched = groupFetched_ + fileCount_;
-  progress_.Rate =
-      seconds >= kRateInterval && fetched > 0 ? static_cast<double>(fetched) / seconds : 0;
+  progress_.Rate = seconds >= kRateInterval && groupFetched_ > 0
+                       ? static_cast<double>(groupFetched_) / seconds
+                       : 0;
   hasProgress_ = true;
   Redraw();
 }
 
 void CTerminalDownloadView::WorkBegin(int32_t maximum) {
-  groupFetched_ += fileCount_;
-  fileCount_ = 0;
   meterLine_.Begin(maximum, expected_, NowSeconds());
 }
 
 void CTerminalDownloadView::Work(int32_t count) {
-  fileCount_ = count;
   ShowStatus(1, meterLine_.Work(count, NowSeconds()));
 }
 

@@ -67,6 +67,7 @@ class CTerminalDownloadView : public CDownloadView {
   TProgressFields progress_;
   // The group's rate: bytes fetched since its first file was asked for.
   bool groupStarted_ = false;
+  bool fetching_ = false;  // a file was started since the last report
   double groupStart_ = 0;
-  int64_t groupFetched_ = 0, fileCount_ = 0;
+  int64_t groupFetched_ = 0, lastBytesDone_ = 0;
 };
