@@ -21,12 +21,12 @@ bool IsCompleteTcpException(const uint8_t* bytes, int held) {
 
 }  // namespace
 
-CZELMeterObj::CZELMeterObj(CSocketClientComm& comm, CMemoLines& memo) : FComm(comm), FMemo(memo) {
+CZELMeterObj::CZELMeterObj(CSocketClientComm& comm, CMemoLines& memo)
+    : FProtocol(std::make_unique<CModbusProtocol>()), FComm(comm), FMemo(memo) {
   FramingMode = 1;
-  if (FProtocol == nullptr) FProtocol = new CModbusProtocol();
 }
 
-CZELMeterObj::~CZELMeterObj() { delete FProtocol; }
+CZELMeterObj::~CZELMeterObj() = default;
 
 void CZELMeterObj::ClearLinkBuffers() {
   if (FComm.outqueuecount() > 0) FComm.flushport(0);

@@ -2,6 +2,7 @@
 // The program's model of one KRVO meter: its register map, the register read
 // cycle over the main window's transport, and the device identity.
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -112,7 +113,7 @@ class CZELMeterObj {
   void ClearLinkBuffers();
 
   int32_t FramingMode = 1;
-  CModbusProtocol* FProtocol = nullptr;
+  std::unique_ptr<CModbusProtocol> FProtocol;
   TModbusBuffer RequestBuffer{};
   TModbusBuffer ReplyBuffer{};
   TDeviceInfo FDeviceInfo;
