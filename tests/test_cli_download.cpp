@@ -22,7 +22,7 @@ ProcessResult Krvo(std::vector<std::string> args) {
 // above 2 MB); the other groups log nothing.
 std::vector<std::string> MeterArgs(const std::string& root, std::vector<std::string> extra = {}) {
   std::string ids;
-  for (int id = 1; id <= 64; ++id) ids += (id > 1 ? "," : "") + std::to_string(id);
+  for (int id = 1; id <= 64; ++id) ids.append(id > 1 ? "," : "").append(std::to_string(id));
   std::vector<std::string> args = {"--data-root", root, "--records", "9000", "--log-start", "2026-11-01",
                                    "--group", "1:60:1,10", "--group", "6:10:" + ids};
   for (int g : {2, 3, 4, 5}) {

@@ -26,7 +26,7 @@ ino_t Inode(const std::string& path) {
 
 TEST(SetupAndNames, ReadSaveAndLoadTheGroupSetups) {
   std::string ids;
-  for (int i = 0; i < 64; ++i) ids += (i ? "," : "") + std::to_string(2522 + i % 60);
+  for (int i = 0; i < 64; ++i) ids.append(i ? "," : "").append(std::to_string(2522 + i % 60));
   MeterFixture f({"--group", "3:70000:1,2,3", "--group", "10:60:" + ids});
   ASSERT_TRUE(f.Meter().ReadPanelNames());
   ASSERT_TRUE(f.Meter().ReadSnapShotSetup());
