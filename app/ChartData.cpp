@@ -78,8 +78,8 @@ size_t TChartData::Nearest(TDateTime t) const {
   return t - times_[i - 1] <= times_[i] - t ? i - 1 : i;
 }
 
-void Decimate(const double* times, const double* values, size_t n, double x0, double x1, int buckets,
-              TChartPoints& out, const TValueBlock* blocks) {
+void Decimate(const double* times, const double* values, size_t n, double x0, double x1,
+              int buckets, TChartPoints& out, const TValueBlock* blocks) {
   out.Clear();
   if (n == 0 || buckets < 1 || !(x1 >= x0)) return;
   const size_t lo = static_cast<size_t>(std::lower_bound(times, times + n, x0) - times);
@@ -105,11 +105,14 @@ void Decimate(const double* times, const double* values, size_t n, double x0, do
   // Columns are found by a binary search for their last record, so that the
   // scan of a column's values is a tight loop over one array.
   const double scale = x1 > x0 ? buckets / (x1 - x0) : 0.0;
-  auto column = [&](double t) { return std::min<long>(buckets - 1, static_cast<long>((t - x0) * scale)); };
+  auto column = [&](double t) {
+    return std::min<long>(buckets - 1, static_cast<long>((t - x0) * scale));
+  };
   for (size_t i = lo; i < hi;) {
     const long c = column(times[i]);
     const size_t end = static_cast<size_t>(
-        std::partition_point(times + i, times + hi, [&](double t) { return column(t) <= c; }) - times);
+        std::partition_point(times + i, times + hi, [&](double t) { return column(t) <= c; }) -
+        times);
     // Its lowest and highest values, drawn in time order.
     size_t first = end, low = 0, high = 0;
     double lowV = 0, highV = 0;
@@ -165,11 +168,11 @@ std::vector<TTimeTick> TimeTicks(TDateTime x0, TDateTime x1, int maxTicks) {
   std::vector<TTimeTick> ticks;
   if (!(x1 >= x0) || maxTicks < 1) return ticks;
   constexpr int64_t s = 1000, m = 60 * s, h = 60 * m, d = 24 * h;
-  static constexpr int64_t kSteps[] = {1,      2,      5,      10,     20,     50,      100,     200,
-                                       500,    s,      2 * s,  5 * s,  10 * s, 15 * s,  30 * s,  m,
-                                       2 * m,  5 * m,  10 * m, 15 * m, 30 * m, h,       2 * h,   3 * h,
-                                       6 * h,  12 * h, d,      2 * d,  7 * d,  14 * d,  30 * d,  61 * d,
-                                       91 * d, 182 * d, 365 * d, 730 * d, 1826 * d, 3652 * d, 36524 * d};
+  static constexpr int64_t kSteps[] = {
+      1,      2,      5,      10,      20,      50,      100,      200,      500,      s,
+      2 * s,  5 * s,  10 * s, 15 * s,  30 * s,  m,       2 * m,    5 * m,    10 * m,   15 * m,
+      30 * m, h,      2 * h,  3 * h,   6 * h,   12 * h,  d,        2 * d,    7 * d,    14 * d,
+      30 * d, 61 * d, 91 * d, 182 * d, 365 * d, 730 * d, 1826 * d, 3652 * d, 36524 * d};
   const double a = x0 * kMsPerDay, b = x1 * kMsPerDay;
   int64_t step = kSteps[std::size(kSteps) - 1];
   for (int64_t candidate : kSteps)

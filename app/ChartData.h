@@ -59,12 +59,12 @@ struct TChartPoints {
 
 // The points that draw values (NaN: a gap) over ascending times within
 // [x0, x1] on buckets pixel columns: for each column its lowest and highest
-// value in time order, so that a spike of one record shows at every zoom. The nearest record beyond each end is added so that lines
-// reach the edges. A gap between two columns' values breaks the line; one
-// inside a column, narrower than a pixel, does not.
-// blocks (optional) are the values' SummarizeBlocks: the same points, faster.
-void Decimate(const double* times, const double* values, size_t n, double x0, double x1, int buckets,
-              TChartPoints& out, const TValueBlock* blocks = nullptr);
+// value in time order, so that a spike of one record shows at every zoom. The nearest record beyond
+// each end is added so that lines reach the edges. A gap between two columns' values breaks the
+// line; one inside a column, narrower than a pixel, does not. blocks (optional) are the values'
+// SummarizeBlocks: the same points, faster.
+void Decimate(const double* times, const double* values, size_t n, double x0, double x1,
+              int buckets, TChartPoints& out, const TValueBlock* blocks = nullptr);
 
 // The values (NaN: none) whose times lie in [x0, x1]: how many, their
 // lowest, highest and mean (added in time order).

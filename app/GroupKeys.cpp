@@ -41,7 +41,8 @@ bool SameGroupKeys(const std::string& dataLogFolder, int group, const TDataLogSe
   // Only a regular file is read (a FIFO in its place would hang the sync);
   // anything else reads as empty.
   const CIniFile ini(GroupKeysPath(dataLogFolder, group), TIniAccess::Lenient);
-  if (ini.ReadString(kSection, "KeyNum", "").empty()) return true;  // nothing known: taken as they are
+  if (ini.ReadString(kSection, "KeyNum", "").empty())
+    return true;  // nothing known: taken as they are
   return SameKeys(ini, setup);
 }
 

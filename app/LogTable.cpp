@@ -17,7 +17,8 @@ bool RecordTime(const TSystemTime& s, TDateTime& out) {
 }
 
 TDateTime RecordTimeOrThrow(const TSystemTime& s) {
-  return EncodeDate(s.wYear, s.wMonth, s.wDay) + EncodeTime(s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
+  return EncodeDate(s.wYear, s.wMonth, s.wDay) +
+         EncodeTime(s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
 }
 
 bool RecordsTimeSpan(const TLogRecordList& records, TDateTime& start, TDateTime& end) {

@@ -8,8 +8,8 @@
 
 std::string DefaultExportName(const std::string& deviceName, const std::tm& t) {
   char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                t.tm_hour, t.tm_min);
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                t.tm_mday, t.tm_hour, t.tm_min);
   return SafePathComponent(deviceName) + "_" + stamp + "_" + ".xlsx";
 }
 

@@ -12,10 +12,9 @@ constexpr int kBranchRows = 21;
 
 bool NamesSheet(CSheetSink& sink) {
   const TPanelName& n = PanelNames;
-  const std::pair<const char*, const std::string*> heads[] = {
-      {"Device Name: ", &n.DeviceName},
-      {"Mains-I Name: ", &n.MainsIName},
-      {"Mains-II Name: ", &n.MainsIIName}};
+  const std::pair<const char*, const std::string*> heads[] = {{"Device Name: ", &n.DeviceName},
+                                                              {"Mains-I Name: ", &n.MainsIName},
+                                                              {"Mains-II Name: ", &n.MainsIIName}};
   for (const auto& [caption, name] : heads) {
     sink.BeginRow(false);
     sink.Text(0, caption);
@@ -25,7 +24,7 @@ bool NamesSheet(CSheetSink& sink) {
   sink.BeginRow(false);  // the empty fourth line
   if (!sink.EndRow()) return false;
   sink.BeginRow(false);
-  const char* captions[] = {"Branch Name: ", "Branch A", "Name", "Branch B", "Name",
+  const char* captions[] = {"Branch Name: ", "Branch A", "Name",     "Branch B", "Name",
                             "Branch C",      "Name",     "Branch D", "Name"};
   for (int c = 0; c < 9; ++c) sink.Text(c, captions[c]);
   if (!sink.EndRow()) return false;

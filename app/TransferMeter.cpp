@@ -28,7 +28,8 @@ std::string CTransferMeter::Work(int32_t count, double nowSeconds, bool download
   if (t > 0) speed_ = count / 1024.0 / t;
   std::string remaining;
   if (speed_ > 0) {
-    const auto r = static_cast<uint16_t>(static_cast<int64_t>((maximum_ - static_cast<double>(count)) / 1024.0 / speed_));
+    const auto r = static_cast<uint16_t>(
+        static_cast<int64_t>((maximum_ - static_cast<double>(count)) / 1024.0 / speed_));
     remaining = "Time remaining " + ClockText(r);
   }
   std::string done = "--";
@@ -43,7 +44,8 @@ std::string CTransferMeter::Work(int32_t count, double nowSeconds, bool download
   const char sep = FormatSettings().DecimalSeparator;
   for (char& c : speedText)
     if (c == '.') c = sep;
-  return (download ? "DowndLoad Speed " : "Upload Speed ") + speedText + "; " + remaining + "; " + done;
+  return (download ? "DowndLoad Speed " : "Upload Speed ") + speedText + "; " + remaining + "; " +
+         done;
 }
 
 void CTransferMeter::End() {

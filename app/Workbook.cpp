@@ -9,12 +9,12 @@
 #include <memory>
 #include <vector>
 
-#include "meter/FileReplace.h"
 #include "app/SheetText.h"
 #include "app/SheetXml.h"
 #include "app/WorkbookParts.h"
 #include "meter/DataFolder.h"
 #include "meter/DisplayFormat.h"
+#include "meter/FileReplace.h"
 #include "meter/MeterState.h"
 
 namespace {
@@ -33,7 +33,8 @@ std::string ExcelDateTimeFormat() {
     while (i + run < pattern.size() && pattern[i + run] == c) ++run;
     if (c == '\'') {  // quoted literal
       const size_t end = pattern.find('\'', i + 1);
-      const std::string lit = pattern.substr(i + 1, (end == std::string::npos ? pattern.size() : end) - i - 1);
+      const std::string lit =
+          pattern.substr(i + 1, (end == std::string::npos ? pattern.size() : end) - i - 1);
       out += "\"" + lit + "\"";
       i = end == std::string::npos ? pattern.size() : end + 1;
       continue;
@@ -76,14 +77,15 @@ Formats MakeFormats(lxw_workbook* wb) {
   lxw_format* time = workbook_add_format(wb);
   format_set_align(time, LXW_ALIGN_LEFT);
   format_set_num_format(time, ExcelDateTimeFormat().c_str());
-  return {lxw_format_get_xf_index(centre), lxw_format_get_xf_index(left), lxw_format_get_xf_index(time)};
+  return {lxw_format_get_xf_index(centre), lxw_format_get_xf_index(left),
+          lxw_format_get_xf_index(time)};
 }
 
 // Cells of one sheet into the parts of one or more worksheets.
 class CWorksheetSink : public CSheetSink {
  public:
-  CWorksheetSink(std::vector<std::unique_ptr<CSheetXmlWriter>>& sheets, const Formats& f, bool names,
-                 const PumpHook& pump)
+  CWorksheetSink(std::vector<std::unique_ptr<CSheetXmlWriter>>& sheets, const Formats& f,
+                 bool names, const PumpHook& pump)
       : sheets_(sheets), f_(f), names_(names), pump_(pump) {}
 
   void BeginRow(bool header) override {
@@ -198,11 +200,14 @@ SheetPlan PlanSheets(const std::vector<std::string>& old, int group, int sheetsN
 }
 
 std::vector<TSheetColumn> Layout(int group, const Formats& f) {
-  if (group < 0) return {{SheetColumnWidth(group, {}, 0), 0}, {SheetColumnWidth(group, {}, 1), f.left}};
+  if (group < 0)
+    return {{SheetColumnWidth(group, {}, 0), 0}, {SheetColumnWidth(group, {}, 1), f.left}};
   const std::vector<TLogColumn> columns = LogColumns(group);
   std::vector<TSheetColumn> layout;
   for (size_t c = 0; c < columns.size(); ++c)
-    layout.push_back({SheetColumnWidth(group, columns, static_cast<int>(c)), c == 0 ? f.centre : c == 1 ? f.left : 0});
+    layout.push_back({SheetColumnWidth(group, columns, static_cast<int>(c)), c == 0   ? f.centre
+                                                                             : c == 1 ? f.left
+                                                                                      : 0});
   return layout;
 }
 
@@ -232,7 +237,9 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
 
   const long records = group < 0 ? 0 : static_cast<long>(LogRecords.Count());
   const int sheetsNeeded =
-      group < 0 ? 1 : static_cast<int>(std::max(1L, (records + kDataRowsPerSheet - 1) / kDataRowsPerSheet));
+      group < 0
+          ? 1
+          : static_cast<int>(std::max(1L, (records + kDataRowsPerSheet - 1) / kDataRowsPerSheet));
   const SheetPlan plan = PlanSheets(old.SheetNames, group, sheetsNeeded);
 
   // The skeleton: every sheet's name, the styles; libxlsxwriter writes it.
@@ -264,8 +271,12 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
   try {
     for (size_t k = 0; k < plan.Written.size(); ++k) {
       parts.Paths.push_back(CreateTempBeside(path));
-      const long dataRows = group < 0 ? 26 : std::min(kDataRowsPerSheet, records - static_cast<long>(k) * kDataRowsPerSheet);
-      writers.push_back(std::make_unique<CSheetXmlWriter>(parts.Paths.back(), group < 0 ? dataRows : dataRows + 1,
+      const long dataRows =
+          group < 0
+              ? 26
+              : std::min(kDataRowsPerSheet, records - static_cast<long>(k) * kDataRowsPerSheet);
+      writers.push_back(std::make_unique<CSheetXmlWriter>(parts.Paths.back(),
+                                                          group < 0 ? dataRows : dataRows + 1,
                                                           columns, plan.Written[k] == 0, layout));
     }
     CWorksheetSink sink(writers, formats, group < 0, pump);
@@ -289,15 +300,18 @@ TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHoo
     if (plan.From[i] >= 0) carried.emplace_back(static_cast<int>(i) + 1, plan.From[i] + 1);
   std::vector<TDeflatedPart> inserted;
   for (size_t k = 0; k < plan.Written.size(); ++k)
-    inserted.push_back({static_cast<int>(plan.Written[k]) + 1, parts.Paths[k], writers[k]->Deflated()});
+    inserted.push_back(
+        {static_cast<int>(plan.Written[k]) + 1, parts.Paths[k], writers[k]->Deflated()});
   if (!hadOld) carried.clear();
   lxw_workbook* raw = wb.release();
-  auto work = std::async(std::launch::async, [raw, &temp, &path, &carried, &inserted]() -> std::string {
-    CNumericCLocale workerLocale;
-    const lxw_error e = workbook_close(raw);
-    if (e != LXW_NO_ERROR) return "Unable to write the workbook " + path + ": " + lxw_strerror(e);
-    return AssembleWorkbook(temp, path, carried, inserted);
-  });
+  auto work =
+      std::async(std::launch::async, [raw, &temp, &path, &carried, &inserted]() -> std::string {
+        CNumericCLocale workerLocale;
+        const lxw_error e = workbook_close(raw);
+        if (e != LXW_NO_ERROR)
+          return "Unable to write the workbook " + path + ": " + lxw_strerror(e);
+        return AssembleWorkbook(temp, path, carried, inserted);
+      });
   bool stopped = false;
   while (work.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
     if (!stopped && pump) stopped = pump();

@@ -33,7 +33,8 @@ ZipPtr Open(const std::string& path, int flags, std::string& error) {
 bool ReadPart(zip_t* z, const std::string& name, std::string& out) {
   zip_stat_t st;
   zip_stat_init(&st);
-  if (zip_stat(z, name.c_str(), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) || st.size > kMaxPartBytes)
+  if (zip_stat(z, name.c_str(), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
+      st.size > kMaxPartBytes)
     return false;
   zip_file_t* f = zip_fopen(z, name.c_str(), 0);
   if (f == nullptr) return false;
@@ -43,7 +44,9 @@ bool ReadPart(zip_t* z, const std::string& name, std::string& out) {
   return n == static_cast<zip_int64_t>(st.size);
 }
 
-std::string SheetPart(int position) { return "xl/worksheets/sheet" + std::to_string(position) + ".xml"; }
+std::string SheetPart(int position) {
+  return "xl/worksheets/sheet" + std::to_string(position) + ".xml";
+}
 
 std::string Unescape(const std::string& s) {
   static const std::pair<const char*, char> kEntities[] = {
@@ -140,7 +143,8 @@ TWorkbookParts ReadWorkbookParts(const std::string& path) {
   for (size_t at = xml.find("<sheet "); at != std::string::npos; at = xml.find("<sheet ", at + 1)) {
     const size_t end = xml.find('>', at);
     const size_t name = xml.find(" name=\"", at);
-    if (end == std::string::npos || name == std::string::npos || name > end) NotOurs(path, "a sheet without a name");
+    if (end == std::string::npos || name == std::string::npos || name > end)
+      NotOurs(path, "a sheet without a name");
     const size_t close = xml.find('"', name + 7);
     if (close == std::string::npos || close > end) NotOurs(path, "a sheet without a name");
     parts.SheetNames.push_back(Unescape(xml.substr(name + 7, close - name - 7)));
@@ -181,8 +185,8 @@ std::string AssembleWorkbook(const std::string& fresh, const std::string& previo
     old = Open(previous, ZIP_RDONLY, error);
     if (!old) return "Unable to read the workbook " + previous + ": " + error;
     std::string oldStyles, newStyles;
-    if (!ReadPart(old.get(), "xl/styles.xml", oldStyles) || !ReadPart(neu.get(), "xl/styles.xml", newStyles) ||
-        oldStyles != newStyles)
+    if (!ReadPart(old.get(), "xl/styles.xml", oldStyles) ||
+        !ReadPart(neu.get(), "xl/styles.xml", newStyles) || oldStyles != newStyles)
       return "The workbook " + previous +
              " was written with other formats and can't be updated; it is left as it was. "
              "Delete it and load the logs again.";
@@ -190,9 +194,12 @@ std::string AssembleWorkbook(const std::string& fresh, const std::string& previo
   for (const auto& [to, from] : carried) {
     const zip_int64_t src = zip_name_locate(old.get(), SheetPart(from).c_str(), 0);
     const zip_int64_t dst = zip_name_locate(neu.get(), SheetPart(to).c_str(), 0);
-    if (src < 0 || dst < 0) return "Unable to update the workbook " + previous + ": a sheet is missing";
-    zip_source_t* s = zip_source_zip(neu.get(), old.get(), static_cast<zip_uint64_t>(src), 0, 0, -1);
-    if (s == nullptr) return "Unable to update the workbook " + previous + ": " + zip_strerror(neu.get());
+    if (src < 0 || dst < 0)
+      return "Unable to update the workbook " + previous + ": a sheet is missing";
+    zip_source_t* s =
+        zip_source_zip(neu.get(), old.get(), static_cast<zip_uint64_t>(src), 0, 0, -1);
+    if (s == nullptr)
+      return "Unable to update the workbook " + previous + ": " + zip_strerror(neu.get());
     if (zip_file_replace(neu.get(), static_cast<zip_uint64_t>(dst), s, 0) != 0) {
       zip_source_free(s);
       return "Unable to update the workbook " + previous + ": " + zip_strerror(neu.get());

@@ -15,7 +15,8 @@ double MedianMs(int frames, F frame) {
   for (int i = 0; i < frames; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
     frame(i);
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    ms.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
   }
   std::sort(ms.begin(), ms.end());
   return ms[ms.size() / 2];

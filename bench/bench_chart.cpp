@@ -26,7 +26,9 @@ constexpr int kRecords = 1000000;
 constexpr int kKeys = 3;
 constexpr int kFrames = 15;
 
-double Ms(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+double Ms(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
 
 // The median of several frames: the view change, then a synchronous paint.
 double FrameMs(TChartWindow& w, const std::function<void(int)>& change) {
@@ -51,8 +53,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kRecords; ++i) {
     // A record a second, as a fast logging group writes them; a few gaps.
     const int s = i;
-    double* v = LogRecords.Add({2026, 1, 0, static_cast<uint16_t>(1 + s / 86400), static_cast<uint16_t>(s / 3600 % 24),
-                                static_cast<uint16_t>(s / 60 % 60), static_cast<uint16_t>(s % 60), 0});
+    double* v = LogRecords.Add(
+        {2026, 1, 0, static_cast<uint16_t>(1 + s / 86400), static_cast<uint16_t>(s / 3600 % 24),
+         static_cast<uint16_t>(s / 60 % 60), static_cast<uint16_t>(s % 60), 0});
     v[0] = 230 + 5 * std::sin(i / 5000.0) + noise(rng);
     v[1] = i % 9973 == 0 ? noValue : 40 + 20 * std::sin(i / 86400.0 * 6.283) + noise(rng);
     v[2] = 0.95 + 0.01 * noise(rng);

@@ -31,7 +31,9 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 // The numpy reader as a child that reads the file a number of times on
 // request and answers with the seconds it took: started once, so that the
@@ -131,7 +133,8 @@ int main() {
     for (int i = 0; i < kBatch; ++i) read();
     return Since(t0);
   };
-  std::vector<std::string> python = {"/usr/bin/python3", KRVO_BENCH_DIR "/numpy_dat_reader.py", path};
+  std::vector<std::string> python = {"/usr/bin/python3", KRVO_BENCH_DIR "/numpy_dat_reader.py",
+                                     path};
   for (uint16_t id : keys) python.push_back(std::to_string(static_cast<int>(KeyDivisor(id))));
   signal(SIGPIPE, SIG_IGN);  // a numpy reader that died is a failed batch, not our end
   NumpyReader numpy(python);
@@ -147,9 +150,15 @@ int main() {
     double p = 0, k = 0, n = 0;
     for (int side = 0; side < 3; ++side) {
       switch ((round + side) % 3) {
-        case 0: p = batch(plainRead); break;
-        case 1: k = batch(krvoRead); break;
-        default: n = numpy.Reads(kBatch); break;
+        case 0:
+          p = batch(plainRead);
+          break;
+        case 1:
+          k = batch(krvoRead);
+          break;
+        default:
+          n = numpy.Reads(kBatch);
+          break;
       }
     }
     if (LogRecords.Count() != kRecords) {

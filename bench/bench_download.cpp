@@ -23,7 +23,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPairs = 3;
 constexpr int kKeys[10] = {6, 12, 19, 25, 32, 38, 45, 51, 58, 64};
 
-double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Seconds(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -37,7 +39,8 @@ int main() {
   TempDir dir;
   const std::string root = dir.Path() + "/sim";
   // One record every 120 s: 720 a day, 100 days.
-  std::vector<std::string> args = {"--data-root", root, "--records", "72000", "--log-start", "2026-01-01"};
+  std::vector<std::string> args = {"--data-root", root,          "--records",
+                                   "72000",       "--log-start", "2026-01-01"};
   GroupSetups = {};
   for (int g = 0; g < 10; ++g) {
     std::string ids;
@@ -78,7 +81,9 @@ int main() {
       const std::string local = mirror + "Group" + std::to_string(g + 1) + "/";
       fs::create_directories(local);
       LogRecords.Clear();
-      events.FileArrived = [g](const std::string& path, const std::string&) { CZELMeterObj::ReadDataLogFile(g, path); };
+      events.FileArrived = [g](const std::string& path, const std::string&) {
+        CZELMeterObj::ReadDataLogFile(g, path);
+      };
       fetcher.FetchGroup(g, local, events, TFetchMode::All);
       records += LogRecords.Count();
       if (withWorkbook) {
@@ -94,8 +99,8 @@ int main() {
   auto wget = [&] {
     const std::string into = dir.Path() + "/wget";
     fs::remove_all(into);
-    const std::string cmd = "wget -q -r -nH -P " + into + " ftp://127.0.0.1:" + std::to_string(sim.FtpPort()) +
-                            "/DataLog/";
+    const std::string cmd = "wget -q -r -nH -P " + into +
+                            " ftp://127.0.0.1:" + std::to_string(sim.FtpPort()) + "/DataLog/";
     const auto t0 = Clock::now();
     if (std::system(cmd.c_str()) != 0) return -1.0;
     return Seconds(t0);

@@ -27,7 +27,9 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-double Since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 }  // namespace
 
@@ -46,7 +48,8 @@ int main() {
   // Fetched into memory where the machine has it: writing 200 MB to a disk
   // again and again would measure the disk's write-back, not the two clients.
   std::string local = dir.Path() + "/got.dat";
-  if (fs::is_directory("/dev/shm")) local = "/dev/shm/krvo-bench-ftp-" + std::to_string(getpid()) + ".dat";
+  if (fs::is_directory("/dev/shm"))
+    local = "/dev/shm/krvo-bench-ftp-" + std::to_string(getpid()) + ".dat";
   struct Remove {
     const std::string& path;
     ~Remove() { std::remove(path.c_str()); }
@@ -70,7 +73,8 @@ int main() {
     std::fprintf(stderr, "FetchFile got %ju bytes\n", static_cast<uintmax_t>(fs::file_size(local)));
     return false;
   };
-  const std::string cmd = "curl -s -o " + local + " ftp://127.0.0.1:" + std::to_string(sim.FtpPort()) +
+  const std::string cmd = "curl -s -o " + local +
+                          " ftp://127.0.0.1:" + std::to_string(sim.FtpPort()) +
                           "/DataLog/Group1/big.dat";
   auto curlFetch = [&](double& seconds) {
     const auto t0 = Clock::now();

@@ -15,7 +15,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Seconds(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 }  // namespace
 
@@ -24,7 +26,8 @@ int main() {
   TempDir dir;
   const std::string root = dir.Path() + "/meter";
   // One record every 864 s: 100 a day, 100 days.
-  std::vector<std::string> args = {"--data-root", root, "--records", "10000", "--log-start", "2026-01-01"};
+  std::vector<std::string> args = {"--data-root", root,          "--records",
+                                   "10000",       "--log-start", "2026-01-01"};
   for (int g = 1; g <= 10; ++g)
     args.insert(args.end(), {"--group", std::to_string(g) + (g <= 5 ? ":864:1,10" : ":864:")});
   SimProcess sim(args);
@@ -35,13 +38,18 @@ int main() {
       ++files;
       paths.push_back(e.path());
     }
-  const std::vector<std::string> sync = {KrvoPath(), "sync", "--host", "127.0.0.1", "--port",
-                                         std::to_string(sim.ModbusPort()), "--ftp-port", std::to_string(sim.FtpPort()),
-                                         "--data-dir", dir.Path() + "/data", "--pace-ms", "20", "--no-workbook"};
+  const std::vector<std::string> sync = {KrvoPath(),     "sync",
+                                         "--host",       "127.0.0.1",
+                                         "--port",       std::to_string(sim.ModbusPort()),
+                                         "--ftp-port",   std::to_string(sim.FtpPort()),
+                                         "--data-dir",   dir.Path() + "/data",
+                                         "--pace-ms",    "20",
+                                         "--no-workbook"};
   auto t0 = Clock::now();
   const ProcessResult first = RunProcess(sync);
   const double full = Seconds(t0);
-  for (size_t i = 0; i < 5; ++i) AppendAll(paths[i * 97 % paths.size()], DatRecord({1, 2}, {26, 4, 10, 23, 59, 0}));
+  for (size_t i = 0; i < 5; ++i)
+    AppendAll(paths[i * 97 % paths.size()], DatRecord({1, 2}, {26, 4, 10, 23, 59, 0}));
   t0 = Clock::now();
   const ProcessResult second = RunProcess(sync);
   const double resync = Seconds(t0);

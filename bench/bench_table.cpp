@@ -24,7 +24,9 @@ constexpr int kRecords = 1000000;
 constexpr int kKeys = 64;
 constexpr int kFrames = 15;
 
-double Ms(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+double Ms(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
 
 // The median of several synchronous paints of the visible rows.
 double FrameMs(QTableView* view) {
@@ -48,9 +50,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kRecords; ++i) {
     // Days in a shuffled order, so that the sort has work to do.
     const int day = static_cast<int>(rng() % 28);
-    double* values =
-        LogRecords.Add({2026, 12, 0, static_cast<uint16_t>(1 + day), static_cast<uint16_t>(i / 3600 % 24),
-                        static_cast<uint16_t>(i / 60 % 60), static_cast<uint16_t>(i % 60), 0});
+    double* values = LogRecords.Add(
+        {2026, 12, 0, static_cast<uint16_t>(1 + day), static_cast<uint16_t>(i / 3600 % 24),
+         static_cast<uint16_t>(i / 60 % 60), static_cast<uint16_t>(i % 60), 0});
     for (int j = 0; j < kKeys; ++j) values[j] = raw(rng) / 1000.0;
   }
   form.BuildGroupTree(0);

@@ -216,8 +216,7 @@ int CmdFleet(int argc, char** argv) {
   const std::string base = BaseFolder();
   const std::string logs = base + "logs/";
   if (!ForceFolders(logs)) {
-    std::fprintf(stderr, "Cannot make a folder in %s: %s\n", base.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "Cannot make a folder in %s: %s\n", base.c_str(), std::strerror(errno));
     return 1;
   }
   RemoveDeadRuns(base);

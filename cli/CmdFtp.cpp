@@ -15,7 +15,8 @@
 #include "retrieval/FtpErrors.h"
 
 const char* const kLsUsage =
-    "usage: krvo ls --host HOST [--ftp-port N] [--timeout SECONDS] [--low-speed BYTES] [--verbose]\n"
+    "usage: krvo ls --host HOST [--ftp-port N] [--timeout SECONDS] [--low-speed BYTES] "
+    "[--verbose]\n"
     "               REMOTE_FOLDER\n"
     "  Lists a folder of the meter's FTP server: kind (d, - or l), size and name,\n"
     "  TAB-separated, one entry per line. Control characters and backslashes in\n"
@@ -24,7 +25,8 @@ const char* const kLsUsage =
     "  than --low-speed bytes/s (1024; 0: no limit) over that time fails.\n";
 
 const char* const kGetUsage =
-    "usage: krvo get --host HOST [--ftp-port N] [--timeout SECONDS] [--low-speed BYTES] [--verbose]\n"
+    "usage: krvo get --host HOST [--ftp-port N] [--timeout SECONDS] [--low-speed BYTES] "
+    "[--verbose]\n"
     "                REMOTE_FILE LOCAL_PATH\n"
     "  Fetches one file (a full remote path) from the meter's FTP server in binary mode.\n"
     "  LOCAL_PATH is replaced only when the whole file arrived.\n"
@@ -39,7 +41,8 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-const std::set<std::string> kFtpOptions = {"--host", "--ftp-port", "--timeout", "--low-speed", "--data-dir"};
+const std::set<std::string> kFtpOptions = {"--host", "--ftp-port", "--timeout", "--low-speed",
+                                           "--data-dir"};
 
 // A name as the terminal may show it: no control character reaches it raw
 // (C0, DEL, and C1 in its UTF-8 form), and a backslash is doubled so the

@@ -9,7 +9,8 @@ std::string ProcessOwner(const std::string& command) {
   return "krvo " + command + " (process " + std::to_string(getpid()) + ")";
 }
 
-bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner, TLockMode mode) {
+bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner,
+                      TLockMode mode) {
   // "DEVICE/DataLog/." and "DEVICE/DataLog" must lock the same file as a writer does.
   std::error_code ec;
   std::string folder = std::filesystem::absolute(dataLogFolder, ec).lexically_normal().string();

@@ -7,7 +7,8 @@
 // Takes the lock of the DataLog folder (any spelling of its path), saying on
 // stderr when it waits for the run that holds it. False, with the error on
 // stderr, when the lock can't be had. owner names this run in the lock file.
-bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner, TLockMode mode);
+bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const std::string& owner,
+                      TLockMode mode);
 
 // "krvo COMMAND (process PID)": the owner text of a run that names no meter.
 std::string ProcessOwner(const std::string& command);

@@ -32,9 +32,10 @@ std::string AccountHome() {
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   if (size <= 0) size = 16384;
   std::vector<char> buf(static_cast<size_t>(size));
-  passwd entry {};
+  passwd entry{};
   passwd* found = nullptr;
-  while (getpwuid_r(getuid(), &entry, buf.data(), buf.size(), &found) == ERANGE && buf.size() < (1u << 20))
+  while (getpwuid_r(getuid(), &entry, buf.data(), buf.size(), &found) == ERANGE &&
+         buf.size() < (1u << 20))
     buf.resize(buf.size() * 2);
   if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/') return "";
   return found->pw_dir;
@@ -60,8 +61,8 @@ std::string BaseFolder() {
   // Windows: it is one with a CommSet.ini beside the executable. An installed
   // program in a system folder never writes there, also when run as root.
   const std::string exe = ExecutableFolder();
-  if (!exe.empty() && exe.rfind("/usr/", 0) != 0 && access((exe + "CommSet.ini").c_str(), F_OK) == 0 &&
-      access(exe.c_str(), W_OK) == 0)
+  if (!exe.empty() && exe.rfind("/usr/", 0) != 0 &&
+      access((exe + "CommSet.ini").c_str(), F_OK) == 0 && access(exe.c_str(), W_OK) == 0)
     return exe;
   std::string xdg;
   if (const char* x = std::getenv("XDG_DATA_HOME"); x != nullptr && *x == '/') {
@@ -71,9 +72,11 @@ std::string BaseFolder() {
   } else if (const std::string account = AccountHome(); !account.empty()) {
     xdg = WithSeparator(account) + ".local/share";
   } else {
-    // Never a shared folder such as /tmp: anyone could plant files there, and it is emptied at boot.
+    // Never a shared folder such as /tmp: anyone could plant files there, and it is emptied at
+    // boot.
     throw ENoDataFolder(
-        "There is no folder for the data: neither XDG_DATA_HOME nor HOME is set, and the account has no "
+        "There is no folder for the data: neither XDG_DATA_HOME nor HOME is set, and the account "
+        "has no "
         "home. Name one with --data-dir DIR or the environment variable KRVO_DATA_DIR.");
   }
   const std::string base = WithSeparator(xdg) + "KRVOLogViewer/";
@@ -143,7 +146,8 @@ bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& text
   struct stat st {};
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   if (ok) {
-    text.resize(std::min(maxBytes, static_cast<size_t>(st.st_size) + 1));  // + 1: a file grown meanwhile shows
+    text.resize(std::min(
+        maxBytes, static_cast<size_t>(st.st_size) + 1));  // + 1: a file grown meanwhile shows
     size_t got = 0;
     while (got < text.size()) {
       const ssize_t n = ::read(fd, text.data() + got, text.size() - got);

@@ -3,14 +3,14 @@
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
-#include <vector>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <stdexcept>
-#include <cstring>
+#include <vector>
 
 #include "meter/ZelDef.h"
 
@@ -54,7 +54,8 @@ void DecodeRecord(TLogRecordList& into, const uint8_t* p, int keys, const double
 }
 
 [[noreturn]] void ThrowNoMemory(const std::string& path, size_t records, int keys) {
-  const double mb = static_cast<double>(records) * static_cast<double>(TLogRecordList::RecordBytes(keys)) / 1e6;
+  const double mb =
+      static_cast<double>(records) * static_cast<double>(TLogRecordList::RecordBytes(keys)) / 1e6;
   char need[32];
   std::snprintf(need, sizeof need, "%.0f", mb < 1 ? 1 : mb);
   throw EDataLogError("Not enough memory to read \"" + path + "\": its " + std::to_string(records) +
@@ -112,7 +113,8 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path, TLogRecor
   // big for the memory left gives a message naming it, and the list stays as
   // it was. (Beyond the machine's memory and swap, the allocations could
   // succeed on credit and the kernel would end the process later.)
-  if (static_cast<double>(total) * static_cast<double>(TLogRecordList::RecordBytes(keys)) > MachineMemory())
+  if (static_cast<double>(total) * static_cast<double>(TLogRecordList::RecordBytes(keys)) >
+      MachineMemory())
     ThrowNoMemory(path, total, keys);
   try {
     into.SetKeyCount(keys);

@@ -48,7 +48,8 @@ double* TLogRecordList::Add(const TSystemTime& stamp) {
     if (block_ == blocks_.size()) blocks_.emplace_back(new double[kBlockSlots]);
     used_ = 0;
   }
-  double* start = blocks_[block_].get() + used_ * static_cast<size_t>(TLogRecord::kStampSlots + keys_);
+  double* start =
+      blocks_[block_].get() + used_ * static_cast<size_t>(TLogRecord::kStampSlots + keys_);
   ++used_;
   std::memcpy(start, &stamp, sizeof stamp);
   double* values = start + TLogRecord::kStampSlots;

@@ -104,7 +104,9 @@ class TLogRecordList {
 
  private:
   static constexpr size_t kBlockSlots = 128 * 1024;  // 1 MiB
-  size_t PerBlock() const { return kBlockSlots / static_cast<size_t>(TLogRecord::kStampSlots + keys_); }
+  size_t PerBlock() const {
+    return kBlockSlots / static_cast<size_t>(TLogRecord::kStampSlots + keys_);
+  }
 
   std::vector<std::unique_ptr<double[]>> blocks_;
   size_t block_ = 0;  // the block being filled

@@ -64,8 +64,8 @@ size_t Utf8SequenceAt(std::string_view text, size_t at, char32_t& cp) {
     cp = (cp << 6) | (c & 0x3F);
   }
   // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
+  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+      cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
     return 0;
   return len;
 }

@@ -68,7 +68,8 @@ class CSpeedWindow {
     const double seconds = std::chrono::duration<double>(span).count();
     if (static_cast<double>(bytes) >= static_cast<double>(limit_) * seconds) return;
     char text[160];
-    std::snprintf(text, sizeof text, "Transfer too slow: %lld bytes in the last %.1f s, below %lld bytes/s.",
+    std::snprintf(text, sizeof text,
+                  "Transfer too slow: %lld bytes in the last %.1f s, below %lld bytes/s.",
                   static_cast<long long>(bytes), seconds, static_cast<long long>(limit_));
     throw EFtpTransferTooSlow(text);
   }
@@ -194,13 +195,16 @@ void TFtpClient::ReadData(const std::function<void(const char*, size_t)>& sink) 
         // Wake once a slice to look at the speed, also while nothing comes.
         waitMs = CFtpConnection::kWaitSliceMs;
         if (DataIdleTimeout > 0) {
-          const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData).count();
+          const auto idle =
+              std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData)
+                  .count();
           waitMs = static_cast<int>(std::clamp<long long>(DataIdleTimeout - idle, 1, waitMs));
         }
       }
       const auto wait = data_->WaitReadable(waitMs, hook);
       if (wait == CFtpConnection::WaitResult::TimedOut) {
-        if (!lowSpeed || (DataIdleTimeout > 0 && Clock::now() - lastData >= std::chrono::milliseconds(DataIdleTimeout)))
+        if (!lowSpeed || (DataIdleTimeout > 0 &&
+                          Clock::now() - lastData >= std::chrono::milliseconds(DataIdleTimeout)))
           throw EFtpReadTimeout();
         // Silence is the idle time-out's to report, when there is one.
         if (DataIdleTimeout <= 0) speed.Check(total);

@@ -23,10 +23,10 @@ class TFtpClient {
   std::string Username;
   std::string Password;
   bool Passive = true;
-  int ReadTimeout = 10000;                    // ms, control connection
-  int ConnectTimeout = 120000;                // ms, each TCP connect
-  int RecvBufferSize = 2048000;               // bytes of one progress block
-  int DataIdleTimeout = 0;                    // ms without data on a data connection; 0 = none
+  int ReadTimeout = 10000;       // ms, control connection
+  int ConnectTimeout = 120000;   // ms, each TCP connect
+  int RecvBufferSize = 2048000;  // bytes of one progress block
+  int DataIdleTimeout = 0;       // ms without data on a data connection; 0 = none
   // A data transfer whose average speed over the last LowSpeedTime ms stays
   // below LowSpeedLimit bytes/s fails (a trickle is bounded, not each wait
   // alone); 0 in either = no limit.

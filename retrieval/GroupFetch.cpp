@@ -18,12 +18,14 @@ namespace {
 
 bool SameSizeFile(const std::string& path, int64_t size) {
   struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<int64_t>(st.st_size) == size;
+  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+         static_cast<int64_t>(st.st_size) == size;
 }
 
 int64_t FileSize(const std::string& path) {
   struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size)
+                                                              : 0;
 }
 
 bool AllBlank(const std::vector<std::string>& lines) {
@@ -57,7 +59,8 @@ void CGroupFetcher::EnsureLiveSession(const TGroupFetchEvents& events) {
   EnsureSession(events);
 }
 
-TRemoteListing CGroupFetcher::ListRemoteFolder(const std::string& path, const TGroupFetchEvents& events) {
+TRemoteListing CGroupFetcher::ListRemoteFolder(const std::string& path,
+                                               const TGroupFetchEvents& events) {
   TRemoteListing result;
   try {
     ftp_.ChangeFolder(path);
@@ -78,7 +81,8 @@ TRemoteListing CGroupFetcher::ListRemoteFolder(const std::string& path, const TG
   return result;
 }
 
-TRemoteListing CGroupFetcher::ListGroup(const std::string& remote, const TGroupFetchEvents& events) {
+TRemoteListing CGroupFetcher::ListGroup(const std::string& remote,
+                                        const TGroupFetchEvents& events) {
   TRemoteListing listing = ListRemoteFolder(remote, events);
   if (listing.Ok || SessionAlive()) return listing;
   // The server dropped the session: a folder it never listed is not empty.
@@ -113,7 +117,8 @@ bool CGroupFetcher::FetchOne(const std::string& remoteName, const std::string& l
   if (!failed) {
     if (CommitTemp(temp, local)) {
       const std::string partial = PartialName(local);
-      if (!partial.empty()) ::unlink(partial.c_str());  // the whole file replaces an earlier cut one
+      if (!partial.empty())
+        ::unlink(partial.c_str());  // the whole file replaces an earlier cut one
       return true;
     }
     error = "Unable to write " + local;
@@ -123,7 +128,8 @@ bool CGroupFetcher::FetchOne(const std::string& remoteName, const std::string& l
   const std::string partial = PartialName(local);
   // Bytes of a fetch the operator cut are dropped; those of a failed one are
   // kept where no load reads them as a log.
-  if (stopped || partial.empty() || FileSize(temp) == 0 || !CommitTemp(temp, partial)) ::unlink(temp.c_str());
+  if (stopped || partial.empty() || FileSize(temp) == 0 || !CommitTemp(temp, partial))
+    ::unlink(temp.c_str());
   return false;
 }
 
@@ -163,7 +169,8 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     const std::string local = localFolder + (localName.empty() ? SafePathComponent(n) : localName);
     if (!localName.empty()) keep.insert(localName);
     auto progress = [&] {
-      if (events.Progress) events.Progress(result.Fetched + result.Skipped, names.size(), doneBytes, totalBytes);
+      if (events.Progress)
+        events.Progress(result.Fetched + result.Skipped, names.size(), doneBytes, totalBytes);
     };
     auto fail = [&](const std::string& error) {
       ++result.Failed;
@@ -191,7 +198,8 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     }
     if (events.FileStarted) events.FileStarted(remote + n, static_cast<int32_t>(size));
     if (localName.empty()) {
-      fail("The name " + n + " can't be stored here, or another file of the group takes its place.");
+      fail("The name " + n +
+           " can't be stored here, or another file of the group takes its place.");
       continue;
     }
     bool stopped = false;

@@ -41,10 +41,10 @@ struct TGroupFetchResult {
   size_t Listed = 0;
   size_t Fetched = 0;
   size_t Failed = 0;
-  size_t Skipped = 0;        // already in place (only new files asked for)
-  bool ListFailed = false;   // the folder could not be listed: nothing was touched
-  bool Completed = false;    // listed, and every file walked
-  std::string Error;         // why the listing failed
+  size_t Skipped = 0;                    // already in place (only new files asked for)
+  bool ListFailed = false;               // the folder could not be listed: nothing was touched
+  bool Completed = false;                // listed, and every file walked
+  std::string Error;                     // why the listing failed
   std::vector<std::string> FailedFiles;  // local paths
 };
 
@@ -76,17 +76,19 @@ class CGroupFetcher {
   // Lists group g (0-9) and fetches its files into localFolder (which
   // exists). A session lost while listing is opened again once; when it
   // can't be, or is lost again, EFtpError leaves.
-  TGroupFetchResult FetchGroup(int group, const std::string& localFolder, const TGroupFetchEvents& events,
-                               TFetchMode mode);
+  TGroupFetchResult FetchGroup(int group, const std::string& localFolder,
+                               const TGroupFetchEvents& events, TFetchMode mode);
 
-  static std::string RemoteFolder(int group) { return "/DataLog/Group" + std::to_string(group + 1) + "/"; }
+  static std::string RemoteFolder(int group) {
+    return "/DataLog/Group" + std::to_string(group + 1) + "/";
+  }
 
  private:
   TRemoteListing ListGroup(const std::string& remote, const TGroupFetchEvents& events);
   // One file into local; false when it failed (error says why). stopped
   // tells a fetch cut by the operator from a failed one.
-  bool FetchOne(const std::string& remoteName, const std::string& local, const TGroupFetchEvents& events,
-                bool& stopped, std::string& error);
+  bool FetchOne(const std::string& remoteName, const std::string& local,
+                const TGroupFetchEvents& events, bool& stopped, std::string& error);
 
   TFtpClient& ftp_;
   int pauseMs_;

@@ -40,19 +40,22 @@ std::string LocalLogName(const std::string& remoteName) {
   const bool reserved = safe.find(".~krvo-") != std::string::npos || EndsWith(safe, ".partial");
   if (safe == remoteName && !reserved) return safe;
   if (reserved) {
-    for (size_t at = safe.find(".~krvo-"); at != std::string::npos; at = safe.find(".~krvo-", at)) safe[at] = '_';
+    for (size_t at = safe.find(".~krvo-"); at != std::string::npos; at = safe.find(".~krvo-", at))
+      safe[at] = '_';
     const std::string suffix = HashSuffix(remoteName);
     return CutTo(safe, kMaxNameBytes - suffix.size()) + suffix;
   }
   // The suffix goes before the extension, so a ".dat" file stays one.
   const size_t dot = safe.rfind('.');
-  const std::string ext = dot == std::string::npos || dot == 0 || safe.size() - dot > 16 ? "" : safe.substr(dot);
+  const std::string ext =
+      dot == std::string::npos || dot == 0 || safe.size() - dot > 16 ? "" : safe.substr(dot);
   const std::string stem = safe.substr(0, safe.size() - ext.size());
   const std::string suffix = HashSuffix(remoteName);
   return CutTo(stem, kMaxNameBytes - suffix.size() - ext.size()) + suffix + ext;
 }
 
-std::unordered_map<std::string, std::string> LocalLogNames(const std::vector<std::string>& remoteNames) {
+std::unordered_map<std::string, std::string> LocalLogNames(
+    const std::vector<std::string>& remoteNames) {
   std::unordered_map<std::string, std::string> out;
   std::set<std::string> taken;
   // Names kept as they are claim their local names first, so that a changed

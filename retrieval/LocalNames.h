@@ -13,7 +13,8 @@ std::string LocalLogName(const std::string& remoteName);
 
 // The local names of a listing's names, unique within the group: a name
 // whose local name another name took already maps to "" (a failed file).
-std::unordered_map<std::string, std::string> LocalLogNames(const std::vector<std::string>& remoteNames);
+std::unordered_map<std::string, std::string> LocalLogNames(
+    const std::vector<std::string>& remoteNames);
 
 // Where the bytes of a failed fetch are kept for the run that made them: a
 // name that no load or sync reads as a log. Empty when it would be too long.

@@ -24,7 +24,8 @@ void ClearAt(int dirFd, const std::set<std::string>* keep = nullptr) {
   std::vector<std::string> names;
   while (const dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
-    if (name != "." && name != ".." && (keep == nullptr || keep->count(name) == 0)) names.push_back(name);
+    if (name != "." && name != ".." && (keep == nullptr || keep->count(name) == 0))
+      names.push_back(name);
   }
   closedir(dir);
   for (const std::string& name : names) {
@@ -64,7 +65,8 @@ bool BelowBase(const std::string& p) {
 bool PruneFolder(const std::string& path, const std::set<std::string>& keep) {
   const std::string p = WithSeparator(path);
   if (!BelowBase(p)) return false;
-  const int fd = ::open(p.substr(0, p.size() - 1).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd =
+      ::open(p.substr(0, p.size() - 1).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   ClearAt(fd, &keep);
   ::close(fd);

@@ -28,7 +28,7 @@ struct SimFaults {
   bool Exception = false;
   long CutAfter = -1;  // send only the first K bytes of each reply
   long DelayMs = 0;
-  long DribbleMs = 0;    // send each reply one byte at a time, this far apart
+  long DribbleMs = 0;        // send each reply one byte at a time, this far apart
   std::set<int> FailStarts;  // reads starting at these registers get an exception reply
 };
 

@@ -13,8 +13,8 @@ const double kGap = static_cast<double>(NoValue);
 
 void Add(TLogRecordList& list, int day, int hour, int minute, int second, double value) {
   list.SetKeyCount(1);
-  list.Add({2026, 3, 0, static_cast<uint16_t>(day), static_cast<uint16_t>(hour), static_cast<uint16_t>(minute),
-            static_cast<uint16_t>(second), 0})[0] = value;
+  list.Add({2026, 3, 0, static_cast<uint16_t>(day), static_cast<uint16_t>(hour),
+            static_cast<uint16_t>(minute), static_cast<uint16_t>(second), 0})[0] = value;
 }
 
 // The drawn lines: runs of points between NaN breaks.
@@ -32,7 +32,8 @@ std::vector<std::vector<double>> Lines(const TChartPoints& p) {
 
 TChartPoints DecimateAll(const TChartData& d, int buckets) {
   TChartPoints p;
-  Decimate(d.Times().data(), d.Values(0).data(), d.Count(), d.Times().front(), d.Times().back(), buckets, p);
+  Decimate(d.Times().data(), d.Values(0).data(), d.Count(), d.Times().front(), d.Times().back(),
+           buckets, p);
   return p;
 }
 
@@ -41,7 +42,8 @@ TChartPoints DecimateAll(const TChartData& d, int buckets) {
 TEST(ChartData, SpikeOfOneRecordSurvivesEveryBucketSize) {
   TLogRecordList list;
   const int n = 10000;
-  for (int i = 0; i < n; ++i) Add(list, 1, i / 3600, i / 60 % 60, i % 60, i == 6173 ? 500.0 : 1.0 + (i % 7) * 0.01);
+  for (int i = 0; i < n; ++i)
+    Add(list, 1, i / 3600, i / 60 % 60, i % 60, i == 6173 ? 500.0 : 1.0 + (i % 7) * 0.01);
   TChartData d;
   d.Build(list, {0});
   ASSERT_EQ(d.Count(), size_t(n));
@@ -132,7 +134,8 @@ TEST(ChartData, TickLabelsFollowTheZoom) {
     double span;  // days
     size_t length;
   };
-  for (Case c : {Case{20, 10}, Case{2, 16}, Case{2.0 / 24, 5}, Case{40.0 / 86400, 8}, Case{0.5 / 86400, 12}}) {
+  for (Case c : {Case{20, 10}, Case{2, 16}, Case{2.0 / 24, 5}, Case{40.0 / 86400, 8},
+                 Case{0.5 / 86400, 12}}) {
     const auto ticks = TimeTicks(day + 0.1, day + 0.1 + c.span, 8);
     ASSERT_GE(ticks.size(), size_t(2)) << c.span;
     EXPECT_LE(ticks.size(), size_t(8));
@@ -172,23 +175,29 @@ TEST(ChartData, BlockSummariesGiveTheSamePointsAsEveryValue) {
       if (!(a[i] == b[i] || (std::isnan(a[i]) && std::isnan(b[i])))) return false;
     return true;
   };
-  for (const auto& [from, to] : std::vector<std::pair<size_t, size_t>>{{0, n - 1}, {3, 4021}, {650, 950}, {64, 128}})
+  for (const auto& [from, to] :
+       std::vector<std::pair<size_t, size_t>>{{0, n - 1}, {3, 4021}, {650, 950}, {64, 128}})
     for (int buckets = 1; buckets <= 80; buckets += (buckets < 40 ? 1 : 13)) {
       TChartPoints plain, fast;
       Decimate(t.data(), d.Values(0).data(), d.Count(), t[from], t[to], buckets, plain);
-      Decimate(t.data(), d.Values(0).data(), d.Count(), t[from], t[to], buckets, fast, d.Blocks(0).data());
-      EXPECT_TRUE(same(plain.X, fast.X) && same(plain.Y, fast.Y)) << from << "-" << to << " on " << buckets;
+      Decimate(t.data(), d.Values(0).data(), d.Count(), t[from], t[to], buckets, fast,
+               d.Blocks(0).data());
+      EXPECT_TRUE(same(plain.X, fast.X) && same(plain.Y, fast.Y))
+          << from << "-" << to << " on " << buckets;
     }
 
   // Columns of two blocks, most ending in a gap right at a block's end.
   TLogRecordList even;
-  for (int i = 0; i < 1400; ++i) Add(even, 1, 0, i / 60, i % 60, i % 128 == 127 ? noValue : 1.0 + i % 5);
+  for (int i = 0; i < 1400; ++i)
+    Add(even, 1, 0, i / 60, i % 60, i % 128 == 127 ? noValue : 1.0 + i % 5);
   TChartData e;
   e.Build(even, {0});
   TChartPoints plain, fast;
-  Decimate(e.Times().data(), e.Values(0).data(), e.Count(), e.Times()[0], e.Times()[1280], 10, plain);
+  Decimate(e.Times().data(), e.Values(0).data(), e.Count(), e.Times()[0], e.Times()[1280], 10,
+           plain);
   Decimate(e.Times().data(), e.Values(0).data(), e.Count(), e.Times()[0], e.Times()[1280], 10, fast,
            e.Blocks(0).data());
-  EXPECT_GE(std::count_if(plain.Y.begin(), plain.Y.end(), [](double y) { return std::isnan(y); }), 3);
+  EXPECT_GE(std::count_if(plain.Y.begin(), plain.Y.end(), [](double y) { return std::isnan(y); }),
+            3);
   EXPECT_TRUE(same(plain.X, fast.X) && same(plain.Y, fast.Y));
 }

@@ -23,8 +23,8 @@ ProcessResult Krvo(std::vector<std::string> args) {
 std::vector<std::string> MeterArgs(const std::string& root, std::vector<std::string> extra = {}) {
   std::string ids;
   for (int id = 1; id <= 64; ++id) ids.append(id > 1 ? "," : "").append(std::to_string(id));
-  std::vector<std::string> args = {"--data-root", root, "--records", "9000", "--log-start", "2026-11-01",
-                                   "--group", "1:60:1,10", "--group", "6:10:" + ids};
+  std::vector<std::string> args = {"--data-root", root,      "--records", "9000",    "--log-start",
+                                   "2026-11-01",  "--group", "1:60:1,10", "--group", "6:10:" + ids};
   for (int g : {2, 3, 4, 5}) {
     args.push_back("--group");
     args.push_back(std::to_string(g) + ":60:");
@@ -33,10 +33,19 @@ std::vector<std::string> MeterArgs(const std::string& root, std::vector<std::str
   return args;
 }
 
-ProcessResult Download(const SimProcess& sim, const std::string& data, std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {"download", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
-                                   "--ftp-port", std::to_string(sim.FtpPort()), "--data-dir", data,
-                                   "--pace-ms", "0"};
+ProcessResult Download(const SimProcess& sim, const std::string& data,
+                       std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {"download",
+                                   "--host",
+                                   "127.0.0.1",
+                                   "--port",
+                                   std::to_string(sim.ModbusPort()),
+                                   "--ftp-port",
+                                   std::to_string(sim.FtpPort()),
+                                   "--data-dir",
+                                   data,
+                                   "--pace-ms",
+                                   "0"};
   args.insert(args.end(), extra.begin(), extra.end());
   return Krvo(args);
 }
@@ -56,11 +65,13 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
         "Group 01\t7\t9000\nGroup 02\t0\t0\nGroup 03\t0\t0\nGroup 04\t0\t0\nGroup 05\t0\t0\n"
         "Group 06\t2\t9000\nGroup 07\t0\t0\nGroup 08\t0\t0\nGroup 09\t0\t0\nGroup 10\t0\t0\n"
         "Finished to download logs, elapsed time: \\d\\d:\\d\\d:\\d\\d\n" +
-        std::regex_replace(mirror, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "/template.xlsx\n");
+        std::regex_replace(mirror, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+        "/template.xlsx\n");
     EXPECT_TRUE(std::regex_match(r.Out, out)) << r.Out;
     // The big file shows its progress line; each group its listing.
-    EXPECT_TRUE(std::regex_search(r.Err, std::regex("DowndLoad Speed \\d+\\.\\d\\d KB/s; Time remaining "
-                                                    "\\d\\d:\\d\\d:\\d\\d; Finished \\d+\\.\\d\\d%")))
+    EXPECT_TRUE(
+        std::regex_search(r.Err, std::regex("DowndLoad Speed \\d+\\.\\d\\d KB/s; Time remaining "
+                                            "\\d\\d:\\d\\d:\\d\\d; Finished \\d+\\.\\d\\d%")))
         << r.Err;
     EXPECT_NE(r.Err.find("/DataLog/Group10/"), std::string::npos);
   }
@@ -69,7 +80,8 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
     const std::string remote = root + "/DataLog/Group" + std::to_string(g);
     const std::string local = mirror + "/Group" + std::to_string(g);
     EXPECT_EQ(FolderNames(local), FolderNames(remote)) << g;
-    for (const std::string& f : FolderNames(remote)) EXPECT_EQ(ReadAll(local + "/" + f), ReadAll(remote + "/" + f)) << f;
+    for (const std::string& f : FolderNames(remote))
+      EXPECT_EQ(ReadAll(local + "/" + f), ReadAll(remote + "/" + f)) << f;
   }
   const std::vector<std::string> bigDays = FolderNames(root + "/DataLog/Group6");
   ASSERT_EQ(bigDays.size(), 2u);
@@ -90,7 +102,8 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
     const ProcessResult r = Download(sim, data);
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_FALSE(fs::exists(mirror + "/Group1/gone.dat"));
-    EXPECT_NE(r.Err.find("Get file failed: " + mirror + "/Group6/" + bigDays[0] + "\n"), std::string::npos)
+    EXPECT_NE(r.Err.find("Get file failed: " + mirror + "/Group6/" + bigDays[0] + "\n"),
+              std::string::npos)
         << r.Err;
     EXPECT_NE(r.Err.find("\n1 file could not be fetched.\n"), std::string::npos) << r.Err;
     const size_t secondDay = before.size() / bigRecord;
@@ -112,8 +125,10 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
   }
   {
     SimProcess sim(MeterArgs(root, {"--ftp-port", "-1"}));
-    std::vector<std::string> args = {"download", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
-                                     "--ftp-port", "1", "--data-dir", data, "--timeout", "5"};
+    std::vector<std::string> args = {
+        "download",   "--host", "127.0.0.1",  "--port", std::to_string(sim.ModbusPort()),
+        "--ftp-port", "1",      "--data-dir", data,     "--timeout",
+        "5"};
     const ProcessResult r = Krvo(args);
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(FolderNames(mirror + "/Group1"), kept);
@@ -131,7 +146,8 @@ TEST(CliDownload, TheMeterIntoTheMirrorAndAgain) {
 TEST(CliDownload, NamesFromTheMeterStayInsideTheDataFolder) {
   TempDir dir;
   const std::string data = dir.Path() + "/data";
-  SimProcess sim({"--data-root", dir.Path() + "/sim", "--device-name", "../../escape", "--group", "1:60:1,10"});
+  SimProcess sim({"--data-root", dir.Path() + "/sim", "--device-name", "../../escape", "--group",
+                  "1:60:1,10"});
   // An FTP server whose group 1 lists names that climb out of their folder.
   ScriptedFtpServer server([](FtpPeer& p) {
     p.Send("220 hello\r\n");
@@ -171,8 +187,8 @@ TEST(CliDownload, NamesFromTheMeterStayInsideTheDataFolder) {
     }
   });
   const ProcessResult r =
-      Krvo({"download", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()), "--ftp-port",
-            std::to_string(server.Port()), "--data-dir", data, "--pace-ms", "0"});
+      Krvo({"download", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
+            "--ftp-port", std::to_string(server.Port()), "--data-dir", data, "--pace-ms", "0"});
   EXPECT_EQ(r.ExitCode, 0) << r.Err;
   EXPECT_NE(r.Out.find("Group 01\t3\t3\n"), std::string::npos) << r.Out;
   // Everything made lies in the data folder, the device's one folder there.

@@ -23,15 +23,15 @@ struct DeviceFolder {
   std::string dataLog = data + "/Meter A/DataLog";
 
   explicit DeviceFolder(const std::vector<std::string>& groups) {
-    std::vector<std::string> args = {"--device-name", "Meter A", "--branch-name", "22=Pump, \"North\"",
-                                     "--branch-name", "84=Last one"};
+    std::vector<std::string> args = {"--device-name",      "Meter A",       "--branch-name",
+                                     "22=Pump, \"North\"", "--branch-name", "84=Last one"};
     for (const std::string& g : groups) {
       args.push_back("--group");
       args.push_back(g);
     }
     SimProcess sim(args);
-    const ProcessResult setup =
-        Krvo({"setup", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()), "--data-dir", data});
+    const ProcessResult setup = Krvo({"setup", "--host", "127.0.0.1", "--port",
+                                      std::to_string(sim.ModbusPort()), "--data-dir", data});
     if (setup.ExitCode != 0) throw std::runtime_error(setup.Err);
   }
   void Add(int group, const std::string& file, const std::vector<uint8_t>& bytes) {
@@ -59,19 +59,23 @@ TEST(CliExport, WorkbookCsvAndCopyOfAFolderWhereTwoGroupsHaveRecords) {
           Cat({DatRecord({1, 1, 7}, {26, 2, 30, 10, 0, 0}),  // no such day
                DatRecord({23000, 1, 7}, {26, 12, 7, 15, 0, 0})}));
   // The first record's time can't be made: the pickers' error, and the group still lands.
-  dev.Add(5, "x.dat", Cat({DatRecord({1000}, {26, 13, 1, 0, 0, 0}), DatRecord({2000}, {26, 12, 8, 0, 0, 0})}));
+  dev.Add(5, "x.dat",
+          Cat({DatRecord({1000}, {26, 13, 1, 0, 0, 0}), DatRecord({2000}, {26, 12, 8, 0, 0, 0})}));
 
   const std::string out = dev.dir.Path() + "/copy.xlsx";
   WriteAll(out, "an older file");
   const std::string csv = dev.dir.Path() + "/csv";
-  const ProcessResult r = Krvo({"export", dev.dataLog, "-o", out, "--csv", csv, "--data-dir", dev.data});
+  const ProcessResult r =
+      Krvo({"export", dev.dataLog, "-o", out, "--csv", csv, "--data-dir", dev.data});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   const std::string workbook = dev.dataLog + "/template.xlsx";
   EXPECT_EQ(r.Out,
             "Group 01\t0\nGroup 02\t4\nGroup 03\t0\nGroup 04\t0\nGroup 05\t2\n"
             "Group 06\t0\nGroup 07\t0\nGroup 08\t0\nGroup 09\t0\nGroup 10\t0\n" +
                 workbook + "\n");
-  EXPECT_NE(r.Err.find("Loading logs of Group 05\nInvalid argument to date encode\n"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Loading logs of Group 05\nInvalid argument to date encode\n"),
+            std::string::npos)
+      << r.Err;
   EXPECT_NE(r.Err.find("Finished to load logs.\n"), std::string::npos);
   EXPECT_EQ(ReadAll(out), ReadAll(workbook));
   for (const auto& e : fs::directory_iterator(dev.dataLog))  // no temporary file stays
@@ -79,8 +83,9 @@ TEST(CliExport, WorkbookCsvAndCopyOfAFolderWhereTwoGroupsHaveRecords) {
 
   const WorkbookDump d = DumpWorkbook(workbook);
   ASSERT_EQ(d.ExitCode, 0) << d.Error;
-  EXPECT_EQ(d.Sheets, (std::vector<std::string>{"Panel Name", "Sheet2", "Data Log #02", "Sheet4", "Sheet5",
-                                                "Data Log #05", "Sheet7", "Sheet8", "Sheet9", "Sheet10", "Sheet11"}));
+  EXPECT_EQ(d.Sheets, (std::vector<std::string>{"Panel Name", "Sheet2", "Data Log #02", "Sheet4",
+                                                "Sheet5", "Data Log #05", "Sheet7", "Sheet8",
+                                                "Sheet9", "Sheet10", "Sheet11"}));
   EXPECT_EQ(d.Active, "Panel Name");
 
   // The names sheet: captions as text, branch numbers as numbers.
@@ -132,7 +137,8 @@ TEST(CliExport, WorkbookCsvAndCopyOfAFolderWhereTwoGroupsHaveRecords) {
   EXPECT_EQ(d.Cell(g + "C4").Value, "0.01");
   EXPECT_EQ(d.Cell(g + "A5").Value, "4");
   EXPECT_EQ(d.Cell(g + "B5").Value, "2026-12-07 15:00:00");
-  const std::pair<const char*, double> widths[] = {{"A", 6}, {"B", 25}, {"C", 12}, {"D", 11}, {"E", 4}};
+  const std::pair<const char*, double> widths[] = {
+      {"A", 6}, {"B", 25}, {"C", 12}, {"D", 11}, {"E", 4}};
   for (const auto& [col, w] : widths) {
     EXPECT_GE(d.Width.at(g + col), w) << col;
     EXPECT_LT(d.Width.at(g + col), w + 1) << col;
@@ -173,7 +179,10 @@ TEST(CliExport, FoldersThatCannotBeLoadedAndUsage) {
   // A path without "DataLog".
   ProcessResult r = Krvo({"export", dev.data + "/Meter A", "--data-dir", dev.data});
   EXPECT_EQ(r.ExitCode, 1);
-  EXPECT_EQ(r.Err, dev.data + "/Meter A/\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.\n");
+  EXPECT_EQ(
+      r.Err,
+      dev.data +
+          "/Meter A/\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.\n");
   // A group folder opens its DataLog folder; a folder outside the data folder
   // takes its device name from the folder that holds DataLog.
   fs::create_directories(dev.dataLog + "/Group3");
@@ -182,7 +191,8 @@ TEST(CliExport, FoldersThatCannotBeLoadedAndUsage) {
   fs::copy(dev.dataLog, elsewhere + "/DataLog", fs::copy_options::recursive);
   r = Krvo({"export", elsewhere + "/DataLog/Group3", "--data-dir", dev.data});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
-  EXPECT_EQ(DumpWorkbook(elsewhere + "/DataLog/template.xlsx").Cell("Panel Name!B1").Value, "'Site 7'");
+  EXPECT_EQ(DumpWorkbook(elsewhere + "/DataLog/template.xlsx").Cell("Panel Name!B1").Value,
+            "'Site 7'");
   // The data folder's own DataLog: an empty device name.
   fs::create_directories(dev.data + "/DataLog");
   fs::copy(dev.dataLog + "/DataLogSetup.ini", dev.data + "/DataLog/DataLogSetup.ini");
@@ -191,11 +201,14 @@ TEST(CliExport, FoldersThatCannotBeLoadedAndUsage) {
   EXPECT_NE(r.Err.find("It not be found Device Name."), std::string::npos) << r.Err;
   EXPECT_FALSE(fs::exists(dev.data + "/DataLog/template.xlsx"));
   // A copy that can't be made.
-  r = Krvo({"export", dev.dataLog, "-o", dev.dir.Path() + "/no/such/folder/x.xlsx", "--data-dir", dev.data});
+  r = Krvo({"export", dev.dataLog, "-o", dev.dir.Path() + "/no/such/folder/x.xlsx", "--data-dir",
+            dev.data});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Err.find("Exporting Logs Failed."), std::string::npos);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"export"}, {"export", dev.dataLog, "--bogus"}, {"export", dev.dataLog, "-o"}, {"export", "a", "b"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"export"},
+                                                                {"export", dev.dataLog, "--bogus"},
+                                                                {"export", dev.dataLog, "-o"},
+                                                                {"export", "a", "b"}}) {
     r = Krvo(args);
     EXPECT_EQ(r.ExitCode, 2);
     EXPECT_NE(r.Err.find("usage: krvo export"), std::string::npos);
@@ -211,10 +224,10 @@ TEST(CliExport, AGroupBeyondOneWorksheetContinuesOnFurtherSheets) {
   bytes.reserve(static_cast<size_t>(total) * 10);
   for (long i = 0; i < total; ++i) {
     const long day = i / 86400, sec = i % 86400;
-    const auto rec = DatRecord({static_cast<int32_t>(i)}, {26, 1, static_cast<uint8_t>(1 + day),
-                                                           static_cast<uint8_t>(sec / 3600),
-                                                           static_cast<uint8_t>(sec / 60 % 60),
-                                                           static_cast<uint8_t>(sec % 60)});
+    const auto rec =
+        DatRecord({static_cast<int32_t>(i)},
+                  {26, 1, static_cast<uint8_t>(1 + day), static_cast<uint8_t>(sec / 3600),
+                   static_cast<uint8_t>(sec / 60 % 60), static_cast<uint8_t>(sec % 60)});
     bytes.insert(bytes.end(), rec.begin(), rec.end());
   }
   dev.Add(1, "big.dat", bytes);
@@ -242,7 +255,8 @@ TEST(CliExport, AGroupBeyondOneWorksheetContinuesOnFurtherSheets) {
   auto temps = [&] {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(dev.dataLog))
-      if (e.path().filename().string().find(".~krvo-") != std::string::npos) out.push_back(e.path());
+      if (e.path().filename().string().find(".~krvo-") != std::string::npos)
+        out.push_back(e.path());
     return out;
   };
   const auto before = fs::file_size(dev.dataLog + "/template.xlsx");
@@ -252,7 +266,8 @@ TEST(CliExport, AGroupBeyondOneWorksheetContinuesOnFurtherSheets) {
     // The rebuild is under way once the new workbook's names stand beside the old one.
     for (const std::string& t : temps()) {
       std::error_code ec;
-      seen = seen || (t.find("/.template.xlsx.~krvo-") != std::string::npos && fs::file_size(t, ec) > 0 && !ec);
+      seen = seen || (t.find("/.template.xlsx.~krvo-") != std::string::npos &&
+                      fs::file_size(t, ec) > 0 && !ec);
     }
   }
   ASSERT_TRUE(seen) << "the export ended before its rebuild could be seen";
@@ -266,7 +281,8 @@ TEST(CliExport, AGroupBeyondOneWorksheetContinuesOnFurtherSheets) {
   EXPECT_EQ(fs::file_size(dev.dataLog + "/template.xlsx"), before);
   // What the killed run left is cleared by the next one (a leftover of the
   // same dead process is made when the kill left none).
-  if (temps().empty()) WriteAll(dev.dataLog + "/.template.xlsx.~krvo-" + std::to_string(pid) + "-left", "x");
+  if (temps().empty())
+    WriteAll(dev.dataLog + "/.template.xlsx.~krvo-" + std::to_string(pid) + "-left", "x");
   ASSERT_EQ(Krvo({"export", dev.dataLog, "--data-dir", dev.data}).ExitCode, 0);
   EXPECT_TRUE(temps().empty());
 }

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -195,11 +194,11 @@ TEST(CliFtp, LsEscapesControlCharactersInNames) {
   for (const char* name : {"bell\a.dat", "esc\x1b[2J.dat", "tab\tin.dat", "back\\slash.dat",
                            "csi\xc2\x9b.dat", "caf\xc3\xa9.dat"})
     WriteAll(folder + name, "1");
-  ProcessResult ls = Krvo(
-      {"ls", "--host", "127.0.0.1", "--ftp-port", std::to_string(sim.FtpPort()), "/DataLog/Group1"});
+  ProcessResult ls = Krvo({"ls", "--host", "127.0.0.1", "--ftp-port", std::to_string(sim.FtpPort()),
+                           "/DataLog/Group1"});
   EXPECT_EQ(ls.ExitCode, 0) << ls.Err;
-  for (const char* line : {"-\t1\tbell\\x07.dat\n", "-\t1\tesc\\x1b[2J.dat\n", "-\t1\ttab\\tin.dat\n",
-                           "-\t1\tback\\\\slash.dat\n", "-\t1\tcsi\\xc2\\x9b.dat\n",
-                           "-\t1\tcaf\xc3\xa9.dat\n"})
+  for (const char* line :
+       {"-\t1\tbell\\x07.dat\n", "-\t1\tesc\\x1b[2J.dat\n", "-\t1\ttab\\tin.dat\n",
+        "-\t1\tback\\\\slash.dat\n", "-\t1\tcsi\\xc2\\x9b.dat\n", "-\t1\tcaf\xc3\xa9.dat\n"})
     EXPECT_NE(ls.Out.find(line), std::string::npos) << line << " in\n" << ls.Out;
 }

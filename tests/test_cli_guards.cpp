@@ -2,7 +2,6 @@
 // XML can't hold raw, a folder with no home, a lock held by another run, a
 // FIFO where a file should be, a server that trickles, a killed fleet.
 #include <gtest/gtest.h>
-
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -63,7 +62,8 @@ std::map<std::string, std::string> NameCells(const std::string& workbook, std::s
 }
 
 // A device folder below data holding only a hand-edited DataLogSetup.ini.
-std::string SetupOnlyFolder(const std::string& data, const std::string& device, const std::string& ini) {
+std::string SetupOnlyFolder(const std::string& data, const std::string& device,
+                            const std::string& ini) {
   const std::string dataLog = data + "/" + device + "/DataLog";
   fs::create_directories(dataLog);
   WriteAll(dataLog + "/DataLogSetup.ini", ini);
@@ -80,19 +80,20 @@ TEST(CliGuards, EveryNameOfAnEditedSetupReadsBackFromTheWorkbook) {
   // What an edited setup may hold: markup characters, U+FFFF, a control
   // character, a text that looks like the format's own escape, a name that
   // is Windows-1252, and plain names after every one of them.
-  std::map<int, std::string> branch = {
-      {1, "A \xEF\xBF\xBF B"},     // U+FFFF
-      {2, "bell\x07here"},         // a C0 control
-      {3, "after the bad ones"},   //
-      {4, "_x0041_ stays"},        // not an escape
-      {5, "x <y> & \"z\" 'w'"},    //
-      {6, "\xEF\xBF\xBE"},         // U+FFFE alone
-      {7, "M\xFChle"},             // Windows-1252: Muehle with u-umlaut
-      {84, "Last & least"}};
-  std::string ini = "[PanelName]\nDeviceName=ignored: the path names the device\n"
-                    "MainsIName=Mains <I> & co\nMainsIIName=a\x01start\n";
+  std::map<int, std::string> branch = {{1, "A \xEF\xBF\xBF B"},    // U+FFFF
+                                       {2, "bell\x07here"},        // a C0 control
+                                       {3, "after the bad ones"},  //
+                                       {4, "_x0041_ stays"},       // not an escape
+                                       {5, "x <y> & \"z\" 'w'"},   //
+                                       {6, "\xEF\xBF\xBE"},        // U+FFFE alone
+                                       {7, "M\xFChle"},  // Windows-1252: Muehle with u-umlaut
+                                       {84, "Last & least"}};
+  std::string ini =
+      "[PanelName]\nDeviceName=ignored: the path names the device\n"
+      "MainsIName=Mains <I> & co\nMainsIIName=a\x01start\n";
   for (int n = 1; n <= 84; ++n)
-    ini += "BranchName" + std::to_string(n) + "=" + (branch.count(n) ? branch[n] : "Branch " + std::to_string(n)) + "\n";
+    ini += "BranchName" + std::to_string(n) + "=" +
+           (branch.count(n) ? branch[n] : "Branch " + std::to_string(n)) + "\n";
   const std::string dataLog = SetupOnlyFolder(data, "Pump & Fan", ini);
   const ProcessResult r = Krvo({"export", dataLog, "--data-dir", data});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
@@ -105,8 +106,10 @@ TEST(CliGuards, EveryNameOfAnEditedSetupReadsBackFromTheWorkbook) {
   branch[7] = "M\xC3\xBChle";  // as UTF-8
   // Branch n stands in row 6 + (n - 1) % 21, column C, E, G or I by its block.
   for (int n = 1; n <= 84; ++n) {
-    const std::string at = std::string(1, static_cast<char>('C' + 2 * ((n - 1) / 21))) + std::to_string(6 + (n - 1) % 21);
-    EXPECT_EQ(cells[at], Hex(branch.count(n) ? branch[n] : "Branch " + std::to_string(n))) << "branch " << n;
+    const std::string at = std::string(1, static_cast<char>('C' + 2 * ((n - 1) / 21))) +
+                           std::to_string(6 + (n - 1) % 21);
+    EXPECT_EQ(cells[at], Hex(branch.count(n) ? branch[n] : "Branch " + std::to_string(n)))
+        << "branch " << n;
   }
 }
 
@@ -114,7 +117,8 @@ TEST(CliGuards, AFolderNameInWindows1252ReadsAsItsCharacters) {
   TempDir dir;
   const std::string data = dir.Path() + "/data";
   // A folder unpacked from an archive made on Windows: "Cafe" with e-acute as one byte.
-  const std::string dataLog = SetupOnlyFolder(data, "Caf\xE9", "[PanelName]\nBranchName1=one\nBranchName84=last\n");
+  const std::string dataLog =
+      SetupOnlyFolder(data, "Caf\xE9", "[PanelName]\nBranchName1=one\nBranchName84=last\n");
   const ProcessResult r = Krvo({"export", dataLog, "--data-dir", data});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   std::string error;
@@ -131,10 +135,20 @@ namespace {
 
 // krvo run as another account with no HOME, XDG_DATA_HOME or KRVO_DATA_DIR
 // (setpriv changes the account; env clears the variables), plus env.
-ProcessResult KrvoAs(uid_t uid, gid_t gid, const std::vector<std::string>& args, std::vector<std::string> env = {}) {
-  std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(gid),
-                                   "--clear-groups", "/usr/bin/env", "-u", "HOME", "-u", "XDG_DATA_HOME", "-u",
-                                   "KRVO_DATA_DIR", "LC_ALL=C"};
+ProcessResult KrvoAs(uid_t uid, gid_t gid, const std::vector<std::string>& args,
+                     std::vector<std::string> env = {}) {
+  std::vector<std::string> argv = {"/usr/bin/setpriv",
+                                   "--reuid=" + std::to_string(uid),
+                                   "--regid=" + std::to_string(gid),
+                                   "--clear-groups",
+                                   "/usr/bin/env",
+                                   "-u",
+                                   "HOME",
+                                   "-u",
+                                   "XDG_DATA_HOME",
+                                   "-u",
+                                   "KRVO_DATA_DIR",
+                                   "LC_ALL=C"};
   argv.insert(argv.end(), env.begin(), env.end());
   argv.push_back(KrvoPath());
   argv.insert(argv.end(), args.begin(), args.end());
@@ -158,8 +172,8 @@ TEST(CliGuards, WithoutHomeTheDataGoesToTheAccountsHomeOrNowhere) {
   if (!fs::exists(home)) {
     const ProcessResult r = KrvoAs(nobodyUid, nobodyGid, {"fleet", "/dev/null"});
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "Cannot make a folder in " + home + "/.local/share/KRVOLogViewer/: " +
-                         std::strerror(EACCES) + "\n");
+    EXPECT_EQ(r.Err, "Cannot make a folder in " + home +
+                         "/.local/share/KRVOLogViewer/: " + std::strerror(EACCES) + "\n");
   }
 
   // An account without one: a clear error naming both ways to give a folder.
@@ -199,7 +213,8 @@ struct LoggedFolder {
   std::string dataLog = data + "/Meter L/DataLog";
 
   void Write(const std::vector<int>& keys, const std::vector<int32_t>& raw) {
-    std::string ini = "[PanelName]\nBranchName1=one\n[Group0]\nKeyNum=" + std::to_string(keys.size()) + "\n";
+    std::string ini =
+        "[PanelName]\nBranchName1=one\n[Group0]\nKeyNum=" + std::to_string(keys.size()) + "\n";
     for (size_t i = 0; i < keys.size(); ++i) {
       char key[32];
       std::snprintf(key, sizeof key, "keyArr%.2zu", i);
@@ -237,12 +252,13 @@ TEST(CliGuards, AnExportWaitingForASyncReadsTheSetupTheSyncLeft) {
   ASSERT_TRUE(sync.Acquire(dev.dataLog, "a sync in the test", {}, error)) << error;
   BackgroundProcess exporter(dev.KrvoArgs({"export", dev.dataLog}), dev.dir.Path(), {"LC_ALL=C"});
   ASSERT_TRUE(WaitFor(exporter, [&] {
-    return exporter.Err().find("Waiting for " + dev.dataLog + "/: a sync in the test is writing it.") !=
-               std::string::npos &&
+    return exporter.Err().find("Waiting for " + dev.dataLog +
+                               "/: a sync in the test is writing it.") != std::string::npos &&
            BlockedOnLock(exporter.Pid(), CDeviceLock::PathOf(dev.dataLog));
   })) << exporter.Wait().Err;
   EXPECT_EQ(ReadAll(workbook), good);
-  EXPECT_EQ(FolderNames(dev.dataLog), (std::vector<std::string>{"DataLogSetup.ini", "Group1", "template.xlsx"}));
+  EXPECT_EQ(FolderNames(dev.dataLog),
+            (std::vector<std::string>{"DataLogSetup.ini", "Group1", "template.xlsx"}));
 
   // The sync changes the keys and the files together, then lets go.
   dev.Write(kUaIa, {23000, 5000});
@@ -271,7 +287,8 @@ TEST(CliGuards, ShowWaitsForAWriterButNotForAnotherReader) {
     CDeviceLock reader;
     std::string error;
     ASSERT_TRUE(reader.Acquire(dev.dataLog, "a reader", {}, error, TLockMode::Shared)) << error;
-    const ProcessResult r = RunProcess(dev.KrvoArgs({"show", dev.dataLog, "--group", "1"}), {"LC_ALL=C"});
+    const ProcessResult r =
+        RunProcess(dev.KrvoArgs({"show", dev.dataLog, "--group", "1"}), {"LC_ALL=C"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
     EXPECT_EQ(lastCells(r.Out).at(0), "No.\tTimeStamp\tVoltage-I Ua");
@@ -279,7 +296,8 @@ TEST(CliGuards, ShowWaitsForAWriterButNotForAnotherReader) {
   CDeviceLock writer;
   std::string error;
   ASSERT_TRUE(writer.Acquire(dev.dataLog, "a writer", {}, error)) << error;
-  BackgroundProcess show(dev.KrvoArgs({"show", dev.dataLog + "/.", "--group", "1"}), dev.dir.Path(), {"LC_ALL=C"});
+  BackgroundProcess show(dev.KrvoArgs({"show", dev.dataLog + "/.", "--group", "1"}), dev.dir.Path(),
+                         {"LC_ALL=C"});
   ASSERT_TRUE(WaitFor(show, [&] {
     return show.Err().find("a writer is writing it.") != std::string::npos &&
            BlockedOnLock(show.Pid(), CDeviceLock::PathOf(dev.dataLog));
@@ -298,16 +316,21 @@ namespace {
 
 // A small meter: group 1 logs two keys once a minute, over two days.
 std::vector<std::string> SmallMeter(const std::string& root, std::vector<std::string> extra = {}) {
-  std::vector<std::string> a = {"--data-root", root, "--records", "2000", "--log-start", "2026-11-01",
-                                "--group", "1:60:1,10"};
+  std::vector<std::string> a = {"--data-root", root,         "--records", "2000",
+                                "--log-start", "2026-11-01", "--group",   "1:60:1,10"};
   for (int g = 2; g <= 10; ++g) a.insert(a.end(), {"--group", std::to_string(g) + ":60:"});
   a.insert(a.end(), extra.begin(), extra.end());
   return a;
 }
 
-std::vector<std::string> SyncArgs(const SimProcess& sim, const std::string& data, std::vector<std::string> extra = {}) {
-  std::vector<std::string> a = {KrvoPath(), "sync", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
-                                "--ftp-port", std::to_string(sim.FtpPort()), "--data-dir", data, "--pace-ms", "0"};
+std::vector<std::string> SyncArgs(const SimProcess& sim, const std::string& data,
+                                  std::vector<std::string> extra = {}) {
+  std::vector<std::string> a = {KrvoPath(),   "sync",
+                                "--host",     "127.0.0.1",
+                                "--port",     std::to_string(sim.ModbusPort()),
+                                "--ftp-port", std::to_string(sim.FtpPort()),
+                                "--data-dir", data,
+                                "--pace-ms",  "0"};
   a.insert(a.end(), extra.begin(), extra.end());
   return a;
 }
@@ -325,10 +348,12 @@ TEST(CliGuards, SyncAndSetupWaitForTheRunThatHoldsTheFolder) {
 
   BackgroundProcess sync(SyncArgs(sim, data), dir.Path(), {"LC_ALL=C"});
   ASSERT_TRUE(WaitFor(sync, [&] {
-    return sync.Err().find("Waiting for the folder of \"Panel A\": another run is writing it.") != std::string::npos &&
+    return sync.Err().find("Waiting for the folder of \"Panel A\": another run is writing it.") !=
+               std::string::npos &&
            BlockedOnLock(sync.Pid(), CDeviceLock::PathOf(dataLog));
   })) << sync.Wait().Err;
-  EXPECT_EQ(FolderNames(device), std::vector<std::string>{"DataLog.lock"});  // nothing of the folder written
+  EXPECT_EQ(FolderNames(device),
+            std::vector<std::string>{"DataLog.lock"});  // nothing of the folder written
   other.Release();
   ProcessResult r = sync.Wait();
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
@@ -340,14 +365,16 @@ TEST(CliGuards, SyncAndSetupWaitForTheRunThatHoldsTheFolder) {
 
   // krvo setup writes the same folder: it waits too.
   ASSERT_TRUE(other.Acquire(dataLog, "another run", {}, error)) << error;
-  BackgroundProcess setup({KrvoPath(), "setup", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
-                           "--data-dir", data},
+  BackgroundProcess setup({KrvoPath(), "setup", "--host", "127.0.0.1", "--port",
+                           std::to_string(sim.ModbusPort()), "--data-dir", data},
                           dir.Path(), {"LC_ALL=C"});
-  ASSERT_TRUE(WaitFor(setup, [&] { return BlockedOnLock(setup.Pid(), CDeviceLock::PathOf(dataLog)); }))
-      << setup.Wait().Err;
+  ASSERT_TRUE(WaitFor(setup, [&] {
+    return BlockedOnLock(setup.Pid(), CDeviceLock::PathOf(dataLog));
+  })) << setup.Wait().Err;
   // The setup saves only once it holds the folder: a save made before would
   // be lost under what the other run writes now.
-  WriteAll(dataLog + "/DataLogSetup.ini", "[PanelName]\nDeviceName=Panel A\nMainsIName=by the other run\n");
+  WriteAll(dataLog + "/DataLogSetup.ini",
+           "[PanelName]\nDeviceName=Panel A\nMainsIName=by the other run\n");
   other.Release();
   r = setup.Wait();
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
@@ -379,8 +406,10 @@ TEST(CliGuards, FifosInTheDeviceFolderHangNothing) {
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   // The keys are known again, in a file of their own; the group stays in place.
   EXPECT_EQ(ReadAll(dataLog + "/Group1.keys"), keys);
-  for (const std::string& n : FolderNames(dataLog)) EXPECT_EQ(n.find("Group1."), n.rfind("Group1.keys", 0)) << n;
-  EXPECT_TRUE(fs::is_fifo(dataLog + "/Group1/zz.dat"));  // not the meter's: left as it is, read as nothing
+  for (const std::string& n : FolderNames(dataLog))
+    EXPECT_EQ(n.find("Group1."), n.rfind("Group1.keys", 0)) << n;
+  EXPECT_TRUE(
+      fs::is_fifo(dataLog + "/Group1/zz.dat"));  // not the meter's: left as it is, read as nothing
 
   // The readers pass it by too.
   r = Krvo({"show", dataLog, "--group", "1", "--data-dir", data});
@@ -401,8 +430,15 @@ TEST(CliGuards, ATricklingTransferFailsWithinTheLowSpeedWindow) {
   // 40 bytes take 4 s: every wait is short, the whole is far below 1024 bytes/s.
   WriteAll(root + "/DataLog/small.bin", std::string(40, 'k'));
   auto get = [&](std::vector<std::string> extra) {
-    std::vector<std::string> a = {"get", "--host", "127.0.0.1", "--ftp-port", std::to_string(trickle.FtpPort()),
-                                  "--timeout", "2", "/DataLog/small.bin", dir.Path() + "/small.bin"};
+    std::vector<std::string> a = {"get",
+                                  "--host",
+                                  "127.0.0.1",
+                                  "--ftp-port",
+                                  std::to_string(trickle.FtpPort()),
+                                  "--timeout",
+                                  "2",
+                                  "/DataLog/small.bin",
+                                  dir.Path() + "/small.bin"};
     a.insert(a.end(), extra.begin(), extra.end());
     return Krvo(a);
   };
@@ -420,17 +456,23 @@ TEST(CliGuards, ATricklingTransferFailsWithinTheLowSpeedWindow) {
 
   // A sync: each of group 1's day files fails in its turn, and counts as failed.
   fs::remove(root + "/DataLog/small.bin");
-  r = RunProcess(SyncArgs(trickle, data, {"--timeout", "1", "--low-speed", "2048", "--no-workbook"}), {"LC_ALL=C"});
+  r = RunProcess(
+      SyncArgs(trickle, data, {"--timeout", "1", "--low-speed", "2048", "--no-workbook"}),
+      {"LC_ALL=C"});
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Err.find("2 files could not be fetched."), std::string::npos) << r.Err;
-  for (const std::string& day : FolderNames(root + "/DataLog/Group1"))  // no part under a day's name
+  for (const std::string& day :
+       FolderNames(root + "/DataLog/Group1"))  // no part under a day's name
     EXPECT_FALSE(fs::exists(data + "/Panel A/DataLog/Group1/" + day)) << day;
   // The same files at full speed pass under the same limit.
   SimProcess normal(SmallMeter(root));
-  r = RunProcess(SyncArgs(normal, data, {"--timeout", "1", "--low-speed", "0", "--no-workbook"}), {"LC_ALL=C"});
+  r = RunProcess(SyncArgs(normal, data, {"--timeout", "1", "--low-speed", "0", "--no-workbook"}),
+                 {"LC_ALL=C"});
   ASSERT_EQ(r.ExitCode, 0) << r.Err;
   for (const std::string& day : FolderNames(root + "/DataLog/Group1"))
-    EXPECT_EQ(ReadAll(data + "/Panel A/DataLog/Group1/" + day), ReadAll(root + "/DataLog/Group1/" + day)) << day;
+    EXPECT_EQ(ReadAll(data + "/Panel A/DataLog/Group1/" + day),
+              ReadAll(root + "/DataLog/Group1/" + day))
+        << day;
 }
 
 // ---- What killed runs leave ----
@@ -450,11 +492,13 @@ TEST(CliGuards, ASetupSaveClearsWhatAKilledSaveLeft) {
   TempDir dir;
   const std::string data = dir.Path() + "/data", dataLog = data + "/Panel A/DataLog/";
   SimProcess sim(SmallMeter(dir.Path() + "/meter"));
-  const std::vector<std::string> setup = {KrvoPath(), "setup", "--host", "127.0.0.1", "--port",
-                                          std::to_string(sim.ModbusPort()), "--data-dir", data};
+  const std::vector<std::string> setup = {KrvoPath(),   "setup",  "--host",
+                                          "127.0.0.1",  "--port", std::to_string(sim.ModbusPort()),
+                                          "--data-dir", data};
   ASSERT_EQ(RunProcess(setup).ExitCode, 0);
   const std::string dead = ".DataLogSetup.ini.~krvo-" + std::to_string(DeadPid()) + "-AbC123";
-  const std::string live = ".DataLogSetup.ini.~krvo-" + std::to_string(getpid()) + "-XyZ789";  // a save under way
+  const std::string live =
+      ".DataLogSetup.ini.~krvo-" + std::to_string(getpid()) + "-XyZ789";  // a save under way
   WriteAll(dataLog + dead, "[Group0]\n");
   WriteAll(dataLog + live, "[Group0]\n");
   WriteAll(dataLog + "DataLogSetup.ini", "[Group0]\nKeyNum=77\n");  // so that the setup saves
@@ -464,7 +508,8 @@ TEST(CliGuards, ASetupSaveClearsWhatAKilledSaveLeft) {
   std::vector<std::string> names = FolderNames(dataLog);
   EXPECT_EQ(std::count(names.begin(), names.end(), dead), 0);
   EXPECT_EQ(std::count(names.begin(), names.end(), live), 1);
-  for (const std::string& n : names) EXPECT_TRUE(n == live || n.find("~krvo") == std::string::npos) << n;
+  for (const std::string& n : names)
+    EXPECT_TRUE(n == live || n.find("~krvo") == std::string::npos) << n;
   for (const std::string& n : names) EXPECT_EQ(n.find(".krvo-tmp-"), std::string::npos) << n;
   struct stat st {};
   ASSERT_EQ(stat((dataLog + "DataLogSetup.ini").c_str(), &st), 0);
@@ -511,20 +556,24 @@ TEST(CliGuards, AKilledFleetTakesItsSyncsAlongAndTheNextRunClearsItsFolder) {
   const std::string data = dir.Path() + "/data";
   SimProcess sim(SmallMeter(dir.Path() + "/meter"));
   const std::string fleet = dir.Path() + "/fleet.txt";
-  WriteAll(fleet, "127.0.0.1 " + std::to_string(sim.ModbusPort()) + " " + std::to_string(sim.FtpPort()) + "\n");
+  WriteAll(fleet, "127.0.0.1 " + std::to_string(sim.ModbusPort()) + " " +
+                      std::to_string(sim.FtpPort()) + "\n");
   // Ten minutes' pause after each file: the sync is still there when the fleet is killed.
-  BackgroundProcess run({KrvoPath(), "fleet", fleet, "--data-dir", data, "--pace-ms", "600000"}, dir.Path(),
-                        {"LC_ALL=C"});
+  BackgroundProcess run({KrvoPath(), "fleet", fleet, "--data-dir", data, "--pace-ms", "600000"},
+                        dir.Path(), {"LC_ALL=C"});
   std::vector<pid_t> syncs;
   ASSERT_TRUE(WaitFor(run, [&] {
     syncs = ChildrenOf(run.Pid());
-    return !syncs.empty() && ReadAll("/proc/" + std::to_string(syncs[0]) + "/cmdline").find("sync") != std::string::npos;
+    return !syncs.empty() &&
+           ReadAll("/proc/" + std::to_string(syncs[0]) + "/cmdline").find("sync") !=
+               std::string::npos;
   })) << run.Wait().Err;
   const std::vector<std::string> left = RunFolders(data);
   ASSERT_EQ(left.size(), 1u);
   kill(run.Pid(), SIGKILL);
   run.Wait();
-  // The sync dies with it (polled; the bound is far beyond the sync's own end, were it left running).
+  // The sync dies with it (polled; the bound is far beyond the sync's own end, were it left
+  // running).
   bool gone = false;
   for (int i = 0; i < 30000 && !gone; ++i) {
     gone = !Running(syncs[0]);
@@ -594,7 +643,8 @@ TEST(CliGuards, OneChangedKeyIdMovesTheGroupsOlderFilesAside) {
   ASSERT_EQ(aside.size(), 1u) << r.Err;
   EXPECT_EQ(FolderNames(dataLog + "/" + aside[0]), days);
   EXPECT_NE(r.Err.find("moved to " + aside[0]), std::string::npos) << r.Err;
-  EXPECT_EQ(SyncGroupLine(r.Out, 1), (std::vector<long>{2, 2000, 0}));  // only the new files are read
+  EXPECT_EQ(SyncGroupLine(r.Out, 1),
+            (std::vector<long>{2, 2000, 0}));  // only the new files are read
 }
 
 TEST(CliGuards, ADayFileTheMeterRewroteShorterIsFetchedAgain) {
@@ -624,15 +674,18 @@ TEST(CliGuards, FleetJsonHoldsABackslashAndQuotesOfADeviceName) {
   const std::string name = "Hall\\North \"A\"";
   SimProcess sim(SmallMeter(dir.Path() + "/meter", {"--device-name", name}));
   const std::string fleet = dir.Path() + "/fleet.txt";
-  WriteAll(fleet, "127.0.0.1 " + std::to_string(sim.ModbusPort()) + " " + std::to_string(sim.FtpPort()) + "\n");
-  const ProcessResult r = Krvo({"fleet", fleet, "--json", "--data-dir", data, "--pace-ms", "0", "--no-workbook"});
+  WriteAll(fleet, "127.0.0.1 " + std::to_string(sim.ModbusPort()) + " " +
+                      std::to_string(sim.FtpPort()) + "\n");
+  const ProcessResult r =
+      Krvo({"fleet", fleet, "--json", "--data-dir", data, "--pace-ms", "0", "--no-workbook"});
   ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
   // Every line one JSON object; the name read back byte for byte.
   const std::string json = dir.Path() + "/out.json";
   WriteAll(json, r.Out);
-  const ProcessResult parsed = RunProcess(
-      {"/usr/bin/python3", "-c",
-       "import json,sys\nfor line in open(sys.argv[1]): print(json.loads(line)['device'].encode().hex())", json});
+  const ProcessResult parsed = RunProcess({"/usr/bin/python3", "-c",
+                                           "import json,sys\nfor line in open(sys.argv[1]): "
+                                           "print(json.loads(line)['device'].encode().hex())",
+                                           json});
   ASSERT_EQ(parsed.ExitCode, 0) << parsed.Err << r.Out;
   EXPECT_EQ(parsed.Out, Hex(name) + "\n");
 }

@@ -25,16 +25,25 @@ ProcessResult Krvo(std::vector<std::string> args) {
 
 // Groups 1 and 2 log once a minute: three day files each for 3000 records.
 std::vector<std::string> Meter(const std::string& root, std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {"--data-root", root, "--records", "3000", "--log-start", "2026-11-01",
-                                   "--group", "1:60:1,10", "--group", "2:60:1"};
+  std::vector<std::string> args = {"--data-root", root,      "--records", "3000",    "--log-start",
+                                   "2026-11-01",  "--group", "1:60:1,10", "--group", "2:60:1"};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
 
-std::vector<std::string> Args(const std::string& sub, const SimProcess& sim, const std::string& data,
-                              const std::string& pace = "0") {
-  return {sub, "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()), "--ftp-port",
-          std::to_string(sim.FtpPort()), "--data-dir", data, "--pace-ms", pace};
+std::vector<std::string> Args(const std::string& sub, const SimProcess& sim,
+                              const std::string& data, const std::string& pace = "0") {
+  return {sub,
+          "--host",
+          "127.0.0.1",
+          "--port",
+          std::to_string(sim.ModbusPort()),
+          "--ftp-port",
+          std::to_string(sim.FtpPort()),
+          "--data-dir",
+          data,
+          "--pace-ms",
+          pace};
 }
 
 // Every file below folder (relative path -> bytes).
@@ -148,13 +157,16 @@ TEST(CliMirror, StaleSessionsAndInterruptionsKeepEveryCompleteFile) {
   // name no load reads, and the next sync fetches the file whole.
   const std::string earlier = ReadAll(dataLog + "/Group1/" + days[2]);
   // (The simulator writes its files anew when it starts.)
-  const auto grow = [&] { AppendAll(meterLog + "/Group1/" + days[2], std::vector<uint8_t>(30000, 2)); };
+  const auto grow = [&] {
+    AppendAll(meterLog + "/Group1/" + days[2], std::vector<uint8_t>(30000, 2));
+  };
   {
     SimProcess sim(Meter(root, {"--ftp-426-after", "25000"}));
     grow();
     const ProcessResult r = Krvo(Args("download", sim, data));
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_NE(r.Err.find("Get file failed: " + dataLog + "/Group1/" + days[2]), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("Get file failed: " + dataLog + "/Group1/" + days[2]), std::string::npos)
+        << r.Err;
   }
   EXPECT_EQ(ReadAll(dataLog + "/Group1/" + days[2]), earlier);
   const std::string partial = ReadAll(dataLog + "/Group1/" + days[2] + ".partial");
@@ -199,7 +211,8 @@ ScriptedFtpServer Server(const std::string& listing, bool dropAtList = false) {
         if (verb == "LIST" && group1) p.SendOn(fd, listing);
         if (verb == "RETR") {
           const std::string name = c.substr(5);
-          const auto rec = DatRecord({static_cast<int32_t>(name.size()), name[1]}, {26, 12, 1, 0, 0, 0});
+          const auto rec =
+              DatRecord({static_cast<int32_t>(name.size()), name[1]}, {26, 12, 1, 0, 0, 0});
           p.SendOn(fd, std::string(rec.begin(), rec.end()));
         }
         FtpPeer::CloseFd(fd);
@@ -222,12 +235,22 @@ TEST(CliMirror, ClashingLongAndUnlistableNamesLoseNothing) {
   const std::string group1 = data + "/Panel A/DataLog/Group1";
   SimProcess sim({"--data-root", dir.Path() + "/sim", "--group", "1:60:1,10"});
   const std::string longName = std::string(240, 'L') + ".dat";
-  auto line = [](const std::string& name) { return "-rw-r--r-- 1 u g 16 Dec 01 00:00 " + name + "\r\n"; };
+  auto line = [](const std::string& name) {
+    return "-rw-r--r-- 1 u g 16 Dec 01 00:00 " + name + "\r\n";
+  };
   const std::string listing = line("x:1.dat") + line("x_1.dat") + line(longName);
   auto download = [&](const ScriptedFtpServer& server, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"download", "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()),
-                                     "--ftp-port", std::to_string(server.Port()), "--data-dir", data,
-                                     "--pace-ms", "0"};
+    std::vector<std::string> args = {"download",
+                                     "--host",
+                                     "127.0.0.1",
+                                     "--port",
+                                     std::to_string(sim.ModbusPort()),
+                                     "--ftp-port",
+                                     std::to_string(server.Port()),
+                                     "--data-dir",
+                                     data,
+                                     "--pace-ms",
+                                     "0"};
     args.insert(args.end(), extra.begin(), extra.end());
     return Krvo(args);
   };

@@ -149,8 +149,8 @@ TEST(CliShow, MemoryFollowsTheKeyCountAndRunningOutNamesTheFile) {
   const std::string dat = dataLog + "Group1/a.dat";
   WriteAll(dat, "");
   auto showIn256MiB = [&] {
-    return RunProcess({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\" show \"$1\" --group 1", KrvoPath(),
-                       dataLog},
+    return RunProcess({"/bin/sh", "-c", "ulimit -v 262144 && exec \"$0\" show \"$1\" --group 1",
+                       KrvoPath(), dataLog},
                       {"LC_ALL=C", "KRVO_DEBUG=0"});
   };
   // A million records of one key: 10 MB of file (sparse, all zero).
@@ -165,7 +165,8 @@ TEST(CliShow, MemoryFollowsTheKeyCountAndRunningOutNamesTheFile) {
   const ProcessResult beyond = showIn256MiB();
   EXPECT_EQ(beyond.ExitCode, 1);
   EXPECT_EQ(beyond.Out, "");
-  EXPECT_EQ(beyond.Err.rfind("Not enough memory to read \"" + dat + "\": its 20000000 records", 0), 0u)
+  EXPECT_EQ(beyond.Err.rfind("Not enough memory to read \"" + dat + "\": its 20000000 records", 0),
+            0u)
       << beyond.Err;
 }
 
@@ -184,8 +185,8 @@ TEST(CliShow, SetupFailures) {
 TEST(CliShow, SetupWithoutTheNamesSavesTheSetupAndFails) {
   // The first names block fails: no device name, so the data folder's own DataLog/.
   // A later branch block fails: the device name was read, but no names were saved.
-  for (const auto& [block, device] : std::vector<std::pair<std::string, std::string>>{
-           {"6050", ""}, {"50600", "Panel A/"}}) {
+  for (const auto& [block, device] :
+       std::vector<std::pair<std::string, std::string>>{{"6050", ""}, {"50600", "Panel A/"}}) {
     TempDir dir;
     SimProcess sim({"--fail-start", block});
     ProcessResult r = Krvo({"setup", "--host", "127.0.0.1", "--port",

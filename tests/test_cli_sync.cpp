@@ -17,18 +17,28 @@ ProcessResult Krvo(std::vector<std::string> args) {
 
 // A meter whose group 1 logs two keys and group 2 one, once a minute (a day
 // file of 20 kB and 14 kB), the other groups nothing.
-std::vector<std::string> Meter(const std::string& root, const std::string& g1, const std::string& g2,
-                               std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {"--data-root", root, "--records", "3000", "--log-start", "2026-11-01",
-                                   "--group", g1, "--group", g2};
+std::vector<std::string> Meter(const std::string& root, const std::string& g1,
+                               const std::string& g2, std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {"--data-root", root,      "--records", "3000",    "--log-start",
+                                   "2026-11-01",  "--group", g1,          "--group", g2};
   for (int g = 3; g <= 6; ++g) args.insert(args.end(), {"--group", std::to_string(g) + ":60:"});
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
 
-std::vector<std::string> Args(const std::string& sub, const SimProcess& sim, const std::string& data) {
-  return {sub, "--host", "127.0.0.1", "--port", std::to_string(sim.ModbusPort()), "--ftp-port",
-          std::to_string(sim.FtpPort()), "--data-dir", data, "--pace-ms", "0"};
+std::vector<std::string> Args(const std::string& sub, const SimProcess& sim,
+                              const std::string& data) {
+  return {sub,
+          "--host",
+          "127.0.0.1",
+          "--port",
+          std::to_string(sim.ModbusPort()),
+          "--ftp-port",
+          std::to_string(sim.FtpPort()),
+          "--data-dir",
+          data,
+          "--pace-ms",
+          "0"};
 }
 
 // Group NN's fields of a sync's stdout: fetched, records, kept.
@@ -64,7 +74,8 @@ TEST(CliSync, KeepsEarlierFilesAndFetchesOnlyWhatChanged) {
     EXPECT_EQ(GroupLine(r.Out, 1), (std::vector<long>{0, 3000, 3}));
     EXPECT_EQ(GroupLine(r.Out, 2), (std::vector<long>{0, 3000, 3}));
     EXPECT_EQ(GroupLine(r.Out, 7), (std::vector<long>{0, 0, 0}));
-    EXPECT_EQ(r.Out.substr(r.Out.rfind('\n', r.Out.size() - 2) + 1), data + "/Panel A/DataLog/template.xlsx\n");
+    EXPECT_EQ(r.Out.substr(r.Out.rfind('\n', r.Out.size() - 2) + 1),
+              data + "/Panel A/DataLog/template.xlsx\n");
 
     // The meter's day grows, a new day starts, an old day is dropped.
     AppendAll(remote1 + "/" + days[2], DatRecord({1, 2}, {26, 11, 3, 23, 59, 0}));
@@ -95,7 +106,8 @@ TEST(CliSync, KeepsEarlierFilesAndFetchesOnlyWhatChanged) {
     EXPECT_EQ(FolderNames(data + "/Panel A/DataLog/" + aside).size(), 4u);
     EXPECT_EQ(FolderNames(local1), FolderNames(dir.Path() + "/meter2/DataLog/Group1"));
     EXPECT_EQ(GroupLine(r.Out, 1)[1], 3000);
-    for (const std::string& n : FolderNames(data + "/Panel A/DataLog"))  // group 2's interval alone changed
+    for (const std::string& n :
+         FolderNames(data + "/Panel A/DataLog"))  // group 2's interval alone changed
       EXPECT_NE(n.rfind("Group2.", 0) == 0 && n != "Group2.keys", true) << n;
     EXPECT_EQ(r.Out.find("template.xlsx"), std::string::npos);
   }

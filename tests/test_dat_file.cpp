@@ -161,7 +161,8 @@ TEST_F(DatFile, MemoryFollowsTheKeyCount) {
   // A wider group read into the same list keeps what was read before.
   GroupSetups[5].KeyNum = 3;
   GroupSetups[5].keyArr[0] = 10;
-  CZELMeterObj::ReadDataLogFile(5, WriteFile(dir.Path() + "/three.dat", Record({1, 2, 3}, {26, 1, 2, 0, 0, 0})));
+  CZELMeterObj::ReadDataLogFile(
+      5, WriteFile(dir.Path() + "/three.dat", Record({1, 2, 3}, {26, 1, 2, 0, 0, 0})));
   ASSERT_EQ(LogRecords.Count(), static_cast<size_t>(n) + 1);
   EXPECT_EQ(LogRecords[n - 1].Value(0), (n - 1) / 1000.0);
   EXPECT_EQ(LogRecords[n - 1].Value(1), 0.0);

@@ -117,11 +117,13 @@ TEST(LogTable, SortKeepsEqualTimesAndInvalidRecordsInPlace) {
 
 TEST(LogTable, SortMatchesTheExchangeSortOnRandomLists) {
   // The header click's sort is defined by n passes of adjacent exchanges.
-  auto exchangeSort = [](const TLogRecordList& list, std::vector<TLogRecordList::Handle> v, bool newest) {
+  auto exchangeSort = [](const TLogRecordList& list, std::vector<TLogRecordList::Handle> v,
+                         bool newest) {
     for (size_t pass = 0; pass < v.size(); ++pass)
       for (size_t i = 0; i + 1 < v.size(); ++i) {
         TDateTime a, b;
-        if (!RecordTime(list.View(v[i]).Stamp(), a) || !RecordTime(list.View(v[i + 1]).Stamp(), b)) continue;
+        if (!RecordTime(list.View(v[i]).Stamp(), a) || !RecordTime(list.View(v[i + 1]).Stamp(), b))
+          continue;
         if (newest ? b > a : b < a) std::swap(v[i], v[i + 1]);
       }
     return v;

@@ -23,11 +23,13 @@ ChartSaveHook g_saveHook;
 bool AskPathAndSize(QWidget* parent, QString& path, QSize& size) {
   if (g_saveHook) return g_saveHook(path, size);
   QString filter;
-  path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Chart As"), path,
-                                      QStringLiteral("PNG image (*.png);;SVG image (*.svg)"), &filter);
+  path =
+      QFileDialog::getSaveFileName(parent, QStringLiteral("Save Chart As"), path,
+                                   QStringLiteral("PNG image (*.png);;SVG image (*.svg)"), &filter);
   if (path.isEmpty()) return false;
   if (QFileInfo(path).suffix().isEmpty())
-    path += filter.startsWith(QStringLiteral("SVG")) ? QStringLiteral(".svg") : QStringLiteral(".png");
+    path +=
+        filter.startsWith(QStringLiteral("SVG")) ? QStringLiteral(".svg") : QStringLiteral(".png");
   QDialog dlg(parent);
   dlg.setWindowTitle(QStringLiteral("Image Size"));
   auto* form = new QFormLayout(&dlg);
@@ -97,9 +99,11 @@ bool TChartWindow::SaveImage(const QString& path, QSize size) {
 }
 
 void TChartWindow::SaveChartAs() {
-  QString path = windowTitle().remove(QStringLiteral("Chart - ")).replace(QLatin1Char(' '), QLatin1Char('_')) +
-                 QStringLiteral(".png");
+  QString path =
+      windowTitle().remove(QStringLiteral("Chart - ")).replace(QLatin1Char(' '), QLatin1Char('_')) +
+      QStringLiteral(".png");
   QSize size = chart_->size().toSize();
   if (!AskPathAndSize(this, path, size)) return;
-  if (!SaveImage(path, size)) AppMessageBox(QMessageBox::Critical, QStringLiteral("Cannot save ") + path);
+  if (!SaveImage(path, size))
+    AppMessageBox(QMessageBox::Critical, QStringLiteral("Cannot save ") + path);
 }

@@ -15,7 +15,8 @@ constexpr double kPanStep = 0.1;  // of the visible span
 
 }  // namespace
 
-TChartView::TChartView(QChart* chart, TChartWindow& window) : QChartView(chart, &window), window_(window) {
+TChartView::TChartView(QChart* chart, TChartWindow& window)
+    : QChartView(chart, &window), window_(window) {
   setObjectName(QStringLiteral("chartView"));
   // No antialiasing on screen: hairlines of thousands of points paint at
   // the frame rate; saved images are drawn antialiased.
@@ -27,7 +28,9 @@ TChartView::TChartView(QChart* chart, TChartWindow& window) : QChartView(chart, 
   setRubberBand(QChartView::NoRubberBand);
 }
 
-QPointF TChartView::ChartPoint(const QPoint& at) const { return chart()->mapFromScene(mapToScene(at)); }
+QPointF TChartView::ChartPoint(const QPoint& at) const {
+  return chart()->mapFromScene(mapToScene(at));
+}
 
 double TChartView::Fraction(const QPoint& at) const {
   const QRectF plot = chart()->plotArea();

@@ -13,8 +13,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 
@@ -26,8 +26,9 @@
 namespace {
 
 // Distinct on white and for the common forms of colour blindness.
-const QColor kPalette[] = {QColor(0, 114, 178),  QColor(213, 94, 0),   QColor(0, 158, 115), QColor(204, 121, 167),
-                           QColor(86, 180, 233), QColor(230, 159, 0),  QColor(0, 0, 0),     QColor(120, 94, 240)};
+const QColor kPalette[] = {QColor(0, 114, 178),   QColor(213, 94, 0),   QColor(0, 158, 115),
+                           QColor(204, 121, 167), QColor(86, 180, 233), QColor(230, 159, 0),
+                           QColor(0, 0, 0),       QColor(120, 94, 240)};
 // A record's time shown as the table shows it.
 constexpr double kOneMinute = 1.0 / 1440;
 // The shortest span the time axis zooms to: 10 ms.
@@ -79,9 +80,9 @@ TChartWindow::TChartWindow(std::function<TChartSource()> source, QWidget* parent
   reset->setObjectName(QStringLiteral("btnResetZoom"));
   auto* save = new QPushButton(QStringLiteral("Save Chart As..."), this);
   save->setObjectName(QStringLiteral("btnSaveChart"));
-  auto* hint = new QLabel(
-      QStringLiteral("Wheel, + and -: zoom. Drag or arrow keys: pan. Ctrl+drag: zoom to a rectangle. Home: reset."),
-      this);
+  auto* hint = new QLabel(QStringLiteral("Wheel, + and -: zoom. Drag or arrow keys: pan. "
+                                         "Ctrl+drag: zoom to a rectangle. Home: reset."),
+                          this);
   hint->setEnabled(false);
 
   auto* bottom = new QHBoxLayout;
@@ -108,7 +109,9 @@ QValueAxis* TChartWindow::TimeAxis() const { return timeAxis_; }
 
 void TChartWindow::AddCaptions(const QStringList& captions) {
   for (const QString& c : captions) {
-    if (std::any_of(series_.begin(), series_.end(), [&c](const TSeries& s) { return s.Caption == c; })) continue;
+    if (std::any_of(series_.begin(), series_.end(),
+                    [&c](const TSeries& s) { return s.Caption == c; }))
+      continue;
     TSeries s;
     s.Caption = c;
     s.Color = kPalette[series_.size() % std::size(kPalette)];
@@ -156,8 +159,8 @@ void TChartWindow::Reload() {
   if (missing.isEmpty()) {
     notice_->clear();
   } else {
-    notice_->setText(src.Group + QStringLiteral(" does not log ") + missing.join(QStringLiteral(", ")) +
-                     QStringLiteral("."));
+    notice_->setText(src.Group + QStringLiteral(" does not log ") +
+                     missing.join(QStringLiteral(", ")) + QStringLiteral("."));
   }
   notice_->setVisible(!missing.isEmpty());
   BuildSeriesLines();
@@ -193,7 +196,8 @@ QLineSeries* TChartWindow::NewLine(TSeries& s, bool inLegend) {
 int TChartWindow::AxisOf(const TSeries& s) const {
   if (s.Axis >= 0) return s.Axis;
   // The first series plotted takes the left axis; one of another order of magnitude the right.
-  const auto first = std::find_if(series_.begin(), series_.end(), [](const TSeries& t) { return t.Data >= 0; });
+  const auto first =
+      std::find_if(series_.begin(), series_.end(), [](const TSeries& t) { return t.Data >= 0; });
   if (first == series_.end() || &*first == &s) return 0;
   const double a = first->Magnitude, b = s.Magnitude;
   if (a == 0 || b == 0) return a == b ? 0 : 1;
@@ -246,7 +250,8 @@ void TChartWindow::ZoomTo(const QRectF& area) {
   }
   yFixed_ = r.height() >= 2;
   const double span = x1_ - x0_;
-  SetView(x0_ + span * (r.left() - plot.left()) / plot.width(), x0_ + span * (r.right() - plot.left()) / plot.width());
+  SetView(x0_ + span * (r.left() - plot.left()) / plot.width(),
+          x0_ + span * (r.right() - plot.left()) / plot.width());
 }
 
 void TChartWindow::Redraw() {
@@ -278,7 +283,8 @@ void TChartWindow::Redraw() {
       continue;
     }
     if (!(low[a] <= high[a])) low[a] = 0, high[a] = 1;
-    const double pad = high[a] > low[a] ? (high[a] - low[a]) * 0.05 : std::max(1.0, std::fabs(low[a]) * 0.05);
+    const double pad =
+        high[a] > low[a] ? (high[a] - low[a]) * 0.05 : std::max(1.0, std::fabs(low[a]) * 0.05);
     axis->setRange(low[a] - pad, high[a] + pad);
   }
   UpdateTimeAxis(width);
@@ -299,8 +305,8 @@ void TChartWindow::Redraw() {
 
 void TChartWindow::SplitRuns(TSeries& s, int buckets, double& low, double& high) {
   const auto row = static_cast<size_t>(s.Data);
-  Decimate(data_.Times().data(), data_.Values(row).data(), data_.Count(), x0_, x1_, buckets, points_,
-           data_.Blocks(row).data());
+  Decimate(data_.Times().data(), data_.Values(row).data(), data_.Count(), x0_, x1_, buckets,
+           points_, data_.Blocks(row).data());
   // Qt Charts draws no gaps: one line per run between breaks, under one legend entry.
   s.Runs.clear();
   bool open = false;
@@ -412,7 +418,8 @@ void TChartWindow::contextMenuEvent(QContextMenuEvent* event) { ShowMenu(event->
 void TChartWindow::ShowMenu(const QPoint& globalPos) {
   QMenu menu(this);
   menu.addAction(QStringLiteral("Reset Zoom"), this, [this] { ResetView(); });
-  menu.addAction(QStringLiteral("Save Chart As..."), this, [this] { Guarded([this] { SaveChartAs(); }); });
+  menu.addAction(QStringLiteral("Save Chart As..."), this,
+                 [this] { Guarded([this] { SaveChartAs(); }); });
   menu.addSeparator();
   for (size_t k = 0; k < series_.size(); ++k) {
     if (series_[k].Data < 0) continue;

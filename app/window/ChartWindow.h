@@ -94,7 +94,7 @@ class TChartWindow : public QWidget {
     int Axis = -1;  // the operator's choice: -1 automatic, 0 left, 1 right
     int Data = -1;  // its row in data_, -1 when the group does not log it
     double Magnitude = 0;
-    std::vector<QLineSeries*> Lines;  // Lines[0] carries the legend entry
+    std::vector<QLineSeries*> Lines;   // Lines[0] carries the legend entry
     std::vector<QList<QPointF>> Runs;  // the points of each line, between gaps
   };
 

@@ -5,7 +5,6 @@
 #include <QFileDialog>
 
 #include "app/SaveAsName.h"
-
 #include "meter/UserMessages.h"
 
 namespace {
@@ -13,7 +12,7 @@ MessageBoxHook g_hook;
 QuestionHook g_question;
 SaveDialogHook g_saveDialog;
 FolderDialogHook g_folderDialog;
-}
+}  // namespace
 
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
   MessageBoxHook old = std::move(g_hook);
@@ -87,10 +86,12 @@ QString AppFolderDialog(QWidget* parent, const QString& caption, const QString& 
   dlg.setOption(QFileDialog::ShowDirsOnly);
   dlg.setOption(QFileDialog::DontUseNativeDialog);  // the root can be kept only in Qt's own dialog
   const QString rootPath = QDir(root).absolutePath();
-  QObject::connect(&dlg, &QFileDialog::directoryEntered, &dlg, [&dlg, rootPath](const QString& dir) {
-    const QString abs = QDir(dir).absolutePath();
-    if (abs != rootPath && !abs.startsWith(rootPath + QLatin1Char('/'))) dlg.setDirectory(rootPath);
-  });
+  QObject::connect(&dlg, &QFileDialog::directoryEntered, &dlg,
+                   [&dlg, rootPath](const QString& dir) {
+                     const QString abs = QDir(dir).absolutePath();
+                     if (abs != rootPath && !abs.startsWith(rootPath + QLatin1Char('/')))
+                       dlg.setDirectory(rootPath);
+                   });
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
   const QString chosen = QDir(dlg.selectedFiles().front()).absolutePath();
   if (chosen != rootPath && !chosen.startsWith(rootPath + QLatin1Char('/'))) return {};

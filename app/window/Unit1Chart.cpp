@@ -29,10 +29,10 @@ void TForm1::ConnectChartHandlers() {
   mniPlotSelected->setObjectName(QStringLiteral("mniPlotSelected"));
   connect(mniPlotSelected, &QAction::triggered, this,
           [this] { Guarded([this] { PlotColumns(SelectedValueColumns()); }); });
-  connect(mniPlotColumn, &QAction::triggered, this, [this] {
-    Guarded([this] { PlotColumns({mniPlotColumn->data().toInt()}); });
-  });
-  connect(btnPlot, &QPushButton::clicked, this, [this] { Guarded([this] { PlotColumns(SelectedValueColumns()); }); });
+  connect(mniPlotColumn, &QAction::triggered, this,
+          [this] { Guarded([this] { PlotColumns({mniPlotColumn->data().toInt()}); }); });
+  connect(btnPlot, &QPushButton::clicked, this,
+          [this] { Guarded([this] { PlotColumns(SelectedValueColumns()); }); });
 
   lv1->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(lv1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -56,7 +56,8 @@ void TForm1::PickColumn(int column, Qt::KeyboardModifiers modifiers) {
   if (column < 0) return;
   if ((modifiers & Qt::ShiftModifier) && pickAnchor_ >= 0) {
     pickedColumns_.clear();
-    for (int c = std::min(pickAnchor_, column); c <= std::max(pickAnchor_, column); ++c) pickedColumns_.push_back(c);
+    for (int c = std::min(pickAnchor_, column); c <= std::max(pickAnchor_, column); ++c)
+      pickedColumns_.push_back(c);
     return;
   }
   if (modifiers & Qt::ControlModifier) {
@@ -86,7 +87,8 @@ void TForm1::PlotColumns(const std::vector<int>& columns) {
     if (c >= kFirstValueColumn && c < lv1Model->columnCount())
       captions << lv1Model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
   if (captions.isEmpty()) {
-    AppMessageBox(QMessageBox::Information, QStringLiteral("Click a value column of the table to plot it."));
+    AppMessageBox(QMessageBox::Information,
+                  QStringLiteral("Click a value column of the table to plot it."));
     return;
   }
   if (FChart.isNull()) {

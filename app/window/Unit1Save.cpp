@@ -1,27 +1,29 @@
 // The working workbook and "Save As...": the copy of it to a file the
 // operator chooses, under the busy notice.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QPushButton>
 #include <QTreeWidget>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <ctime>
 
-#include "meter/FileReplace.h"
 #include "app/SaveAsName.h"
 #include "app/Workbook.h"
 #include "app/window/FrmInfo.h"
 #include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 
 namespace {
 
 // The same file under any spelling of its path, or through a hard link.
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  struct stat sa {
+  }, sb{};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 }  // namespace
@@ -49,8 +51,8 @@ void TForm1::mniSave1Click() {
       return;
     }
     if (!FileExists(target.toStdString())) break;
-    if (AppQuestion(QStringLiteral(
-            "There is already a file with the same name in this location,Confirm to replace it?"))) {
+    if (AppQuestion(QStringLiteral("There is already a file with the same name in this "
+                                   "location,Confirm to replace it?"))) {
       std::remove(target.toLocal8Bit().constData());
       break;
     }

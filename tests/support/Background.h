@@ -28,13 +28,16 @@ class BackgroundProcess {
  public:
   // Starts argv with env (NAME=VALUE) added to the test's environment; its
   // stdout and stderr go to files in folder.
-  BackgroundProcess(std::vector<std::string> argv, const std::string& folder, const std::vector<std::string>& env = {})
-      : out_(folder + "/bg-" + std::to_string(++Count()) + ".out"), err_(out_.substr(0, out_.size() - 4) + ".err") {
+  BackgroundProcess(std::vector<std::string> argv, const std::string& folder,
+                    const std::vector<std::string>& env = {})
+      : out_(folder + "/bg-" + std::to_string(++Count()) + ".out"),
+        err_(out_.substr(0, out_.size() - 4) + ".err") {
     std::vector<std::string> envs;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
       bool replaced = false;
-      for (const std::string& x : env) replaced |= x.substr(0, x.find('=')) == entry.substr(0, entry.find('='));
+      for (const std::string& x : env)
+        replaced |= x.substr(0, x.find('=')) == entry.substr(0, entry.find('='));
       if (!replaced) envs.push_back(entry);
     }
     envs.insert(envs.end(), env.begin(), env.end());

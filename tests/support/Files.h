@@ -22,7 +22,8 @@ inline void WriteAll(const std::string& path, const std::string& bytes) {
 
 // Bytes of one .dat record: values little-endian, then the six time bytes
 // (year - 2000, month, day, hour, minute, second).
-inline std::vector<uint8_t> DatRecord(const std::vector<int32_t>& raw, std::array<uint8_t, 6> time) {
+inline std::vector<uint8_t> DatRecord(const std::vector<int32_t>& raw,
+                                      std::array<uint8_t, 6> time) {
   std::vector<uint8_t> out;
   for (int32_t v : raw) {
     const auto u = static_cast<uint32_t>(v);
@@ -34,14 +35,16 @@ inline std::vector<uint8_t> DatRecord(const std::vector<int32_t>& raw, std::arra
 
 inline void AppendAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::app)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // The names in a folder, sorted; none when it is not there.
 inline std::vector<std::string> FolderNames(const std::string& folder) {
   std::vector<std::string> names;
   if (std::filesystem::exists(folder))
-    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+      names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

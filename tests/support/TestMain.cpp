@@ -9,7 +9,8 @@
 #include <string>
 
 int main(int argc, char** argv) {
-  std::string home = (std::filesystem::temp_directory_path() / "krvo-test-data-home-XXXXXX").string();
+  std::string home =
+      (std::filesystem::temp_directory_path() / "krvo-test-data-home-XXXXXX").string();
   if (mkdtemp(home.data()) == nullptr) {
     std::perror("mkdtemp");
     return 1;

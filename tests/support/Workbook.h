@@ -32,8 +32,9 @@ struct WorkbookDump {
 };
 
 inline WorkbookDump DumpWorkbook(const std::string& path, int rows = 30, bool readOnly = false) {
-  std::vector<std::string> argv = {"/usr/bin/python3", TestSourceDir() + "/support/dump_workbook.py",
-                                   path, std::to_string(rows)};
+  std::vector<std::string> argv = {"/usr/bin/python3",
+                                   TestSourceDir() + "/support/dump_workbook.py", path,
+                                   std::to_string(rows)};
   if (readOnly) argv.push_back("--read-only");
   const ProcessResult r = RunProcess(argv);
   WorkbookDump d;

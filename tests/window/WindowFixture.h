@@ -4,21 +4,21 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
-#include <QFocusEvent>
-#include <QScreen>
-#include <QHeaderView>
 #include <QDateTimeEdit>
+#include <QFocusEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
-#include <QStyleOptionSpinBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyleOptionSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -54,7 +54,8 @@ class TestForm : public TForm1 {
   int transportsMade = 0;
 };
 
-inline void WriteCommSet(const std::string& modbusPort, int ftpPort, const std::string& ip = "127.0.0.1") {
+inline void WriteCommSet(const std::string& modbusPort, int ftpPort,
+                         const std::string& ip = "127.0.0.1") {
   WriteAll(BaseFolder() + "CommSet.ini",
            "[ConnectPara]\nIP=" + ip + "\nMODBUSTCPPort=" + modbusPort +
                "\nFTPPort=" + std::to_string(ftpPort) + "\nFilePauseMs=10\n");
@@ -74,7 +75,9 @@ class WindowTestBase : public QObject {
     data_ = std::make_unique<TempDir>();
     setenv("KRVO_DATA_DIR", data_->Path().c_str(), 1);
     boxes_.clear();
-    SetMessageBoxHook([this](QMessageBox::Icon icon, const QString& text) { boxes_.push_back({icon, text}); });
+    SetMessageBoxHook([this](QMessageBox::Icon icon, const QString& text) {
+      boxes_.push_back({icon, text});
+    });
     PanelNames = TPanelName{};
   }
   void TearDownWindowTest() {

@@ -30,13 +30,16 @@ const double kGap = static_cast<double>(NoValue);
 
 // Records of three values at 2026-03-29 02:MM:SS, inside Berlin's daylight-saving gap.
 void AddRecord(int minute, int second, double a, double b, double c, uint16_t day = 29) {
-  double* v = LogRecords.Add({2026, 3, 0, day, 2, static_cast<uint16_t>(minute), static_cast<uint16_t>(second), 0});
+  double* v = LogRecords.Add(
+      {2026, 3, 0, day, 2, static_cast<uint16_t>(minute), static_cast<uint16_t>(second), 0});
   v[0] = a;
   v[1] = b;
   v[2] = c;
 }
 
-TDateTime At(int minute, int second) { return EncodeDate(2026, 3, 29) + EncodeTime(2, minute, second, 0); }
+TDateTime At(int minute, int second) {
+  return EncodeDate(2026, 3, 29) + EncodeTime(2, minute, second, 0);
+}
 
 // Shows group g (keys as given) with the records in LogRecords, as a display or a load does.
 void ShowGroup(TForm1& f, int g, std::initializer_list<uint16_t> keys) {
@@ -73,8 +76,8 @@ class TestChart : public QObject {
     // A plain click picks a column, Ctrl+click adds one.
     for (size_t k = 0; k < columns.size(); ++k) {
       const QRect cell = f.lv1->visualRect(f.lv1Model->index(0, columns[k]));
-      QTest::mouseClick(f.lv1->viewport(), Qt::LeftButton, k == 0 ? Qt::NoModifier : Qt::ControlModifier,
-                        cell.center());
+      QTest::mouseClick(f.lv1->viewport(), Qt::LeftButton,
+                        k == 0 ? Qt::NoModifier : Qt::ControlModifier, cell.center());
     }
     QTest::mouseClick(f.btnPlot, Qt::LeftButton);
     return f.ChartWindow();
@@ -149,8 +152,8 @@ class TestChart : public QObject {
     // Through the window, as a real pointer moves (the widget overload only moves the cursor).
     QTest::mouseMove(w->windowHandle(), w->View()->viewport()->mapTo(w, inView));
     QTRY_VERIFY(!w->TrackerText().isEmpty());
-    QCOMPARE(w->TrackerText(),
-             QStringLiteral("2026-03-29 02:20:00    ") + names[0] + QStringLiteral(": 232    ") + names[1] + ": --");
+    QCOMPARE(w->TrackerText(), QStringLiteral("2026-03-29 02:20:00    ") + names[0] +
+                                   QStringLiteral(": 232    ") + names[1] + ": --");
     w->TrackAt(XOf(*w, At(10, 30)));
     QVERIFY(w->TrackerText().endsWith(names[1] + QStringLiteral(": 0.5")));
 
@@ -197,22 +200,28 @@ class TestChart : public QObject {
 
   void spikeOfOneRecordIsDrawn() {
     for (int i = 0; i < 200000; ++i)
-      AddRecord(i / 3600 % 60, i / 60 % 60, i == 123457 ? 1000 : 100, 1, 1, static_cast<uint16_t>(1 + i / 216000));
+      AddRecord(i / 3600 % 60, i / 60 % 60, i == 123457 ? 1000 : 100, 1, 1,
+                static_cast<uint16_t>(1 + i / 216000));
     ShowGroup(*form_, 0, {1, 2, 3});
     TChartWindow* w = PlotFromTable({2});
     QVERIFY(QTest::qWaitForWindowExposed(w));
     auto* line = static_cast<QLineSeries*>(w->Chart()->series().front());
     const QColor pen = line->pen().color();
     const QImage image = w->View()->grab().toImage();
-    const QPointF top = w->View()->mapFromScene(w->Chart()->mapToScene(w->Chart()->mapToPosition({0, 1000}, line)));
-    const QPointF flat = w->View()->mapFromScene(w->Chart()->mapToScene(w->Chart()->mapToPosition({0, 100}, line)));
+    const QPointF top =
+        w->View()->mapFromScene(w->Chart()->mapToScene(w->Chart()->mapToPosition({0, 1000}, line)));
+    const QPointF flat =
+        w->View()->mapFromScene(w->Chart()->mapToScene(w->Chart()->mapToPosition({0, 100}, line)));
     QVERIFY(flat.y() - top.y() > 100);
     // The line's colour well above the flat line: only the spike can put it there.
     int spikePixels = 0;
     for (int y = static_cast<int>(top.y()); y < static_cast<int>(flat.y()) - 20; ++y)
       for (int x = 0; x < image.width(); ++x) {
         const QColor c = image.pixelColor(x, y);
-        if (qAbs(c.red() - pen.red()) + qAbs(c.green() - pen.green()) + qAbs(c.blue() - pen.blue()) < 60) ++spikePixels;
+        if (qAbs(c.red() - pen.red()) + qAbs(c.green() - pen.green()) +
+                qAbs(c.blue() - pen.blue()) <
+            60)
+          ++spikePixels;
       }
     QVERIFY2(spikePixels >= 20, qPrintable(QString::number(spikePixels)));
   }
@@ -235,10 +244,12 @@ class TestChart : public QObject {
       if (suffix[1] == 'p') {
         const QImage image(path);
         QCOMPARE(image.size(), QSize(640, 400));
-        const QColor series = static_cast<QLineSeries*>(w->Chart()->series().front())->pen().color();
+        const QColor series =
+            static_cast<QLineSeries*>(w->Chart()->series().front())->pen().color();
         bool drawn = false;
         for (int y = 0; y < image.height() && !drawn; ++y)
-          for (int x = 0; x < image.width() && !drawn; ++x) drawn = image.pixelColor(x, y) == series;
+          for (int x = 0; x < image.width() && !drawn; ++x)
+            drawn = image.pixelColor(x, y) == series;
         QVERIFY(drawn);
       } else {
         QSvgRenderer svg(path);

@@ -32,8 +32,9 @@ class TestWindowLogs : public WindowTestBase {
     LogRecords.Clear();
     LogRecords.SetKeyCount(4);
     auto add = [](int y, int mo, int d, int h, double first) {
-      double* v = LogRecords.Add(TSystemTime{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), 0,
-                                             static_cast<uint16_t>(d), static_cast<uint16_t>(h), 0, 0, 0});
+      double* v =
+          LogRecords.Add(TSystemTime{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), 0,
+                                     static_cast<uint16_t>(d), static_cast<uint16_t>(h), 0, 0, 0});
       v[0] = first;
       v[1] = 0.987;
       v[2] = -2147483648.0;
@@ -48,12 +49,14 @@ class TestWindowLogs : public WindowTestBase {
     f.BuildGroupTree(0);
     f.tv1->setCurrentItem(f.tv1->topLevelItem(2));
     f.SetupLogColumns(2);
-    QAbstractItemModelTester tester(f.lv1->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester tester(f.lv1->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
     QAbstractItemModel* m = f.lv1->model();
     QCOMPARE(m->columnCount(), 6);
     QCOMPARE(m->rowCount(), 0);
     QStringList captions;
-    for (int c = 0; c < m->columnCount(); ++c) captions << m->headerData(c, Qt::Horizontal).toString();
+    for (int c = 0; c < m->columnCount(); ++c)
+      captions << m->headerData(c, Qt::Horizontal).toString();
     QCOMPARE(captions, (QStringList{"No.", "TimeStamp", "Voltage-I Ua", "Mains-I  Ia", "None",
                                     "1-Phase SM#01 Loading"}));
     QCOMPARE(f.lv1->columnWidth(1), 180);
@@ -78,11 +81,13 @@ class TestWindowLogs : public WindowTestBase {
     emit f.lv1->horizontalHeader()->sectionClicked(0);
     QCOMPARE(times()[0], QStringLiteral("2026-12-03"));
     emit f.lv1->horizontalHeader()->sectionClicked(1);
-    QCOMPARE(times(), (QStringList{"2026-12-01", "2026-12-03", "Invalid Ti", "2026-12-05", "2026-12-07"}));
+    QCOMPARE(times(),
+             (QStringList{"2026-12-01", "2026-12-03", "Invalid Ti", "2026-12-05", "2026-12-07"}));
     QCOMPARE(cell(0, 0), QStringLiteral("1"));
     QCOMPARE(cell(0, 2), QStringLiteral("229"));
     emit f.lv1->horizontalHeader()->sectionClicked(1);
-    QCOMPARE(times(), (QStringList{"2026-12-03", "2026-12-01", "Invalid Ti", "2026-12-07", "2026-12-05"}));
+    QCOMPARE(times(),
+             (QStringList{"2026-12-03", "2026-12-01", "Invalid Ti", "2026-12-07", "2026-12-05"}));
 
     // The pickers span the first and the last record, earlier one first.
     f.SetTimeRangeFromRecords();
@@ -131,7 +136,8 @@ class TestWindowLogs : public WindowTestBase {
     TestForm f;
     GroupSetups = {};
     LogRecords.Clear();
-    for (int minute : {30, 50}) LogRecords.Add({2026, 3, 0, 29, 2, static_cast<uint16_t>(minute), 0, 0});
+    for (int minute : {30, 50})
+      LogRecords.Add({2026, 3, 0, 29, 2, static_cast<uint16_t>(minute), 0, 0});
     f.SetTimeRangeFromRecords();
     QCOMPARE(f.dtp1->text(), QStringLiteral("2026-03-29"));
     QCOMPARE(f.dtp2->text(), QStringLiteral("02:30:00"));
@@ -144,8 +150,10 @@ class TestWindowLogs : public WindowTestBase {
       QStyleOptionSpinBox opt;
       opt.initFrom(p);
       opt.subControls = QStyle::SC_SpinBoxEditField;
-      const QRect field = p->style()->subControlRect(QStyle::CC_SpinBox, &opt, QStyle::SC_SpinBoxEditField, p);
-      QVERIFY2(field.width() >= p->fontMetrics().horizontalAdvance(p->text()), qPrintable(p->text()));
+      const QRect field =
+          p->style()->subControlRect(QStyle::CC_SpinBox, &opt, QStyle::SC_SpinBoxEditField, p);
+      QVERIFY2(field.width() >= p->fontMetrics().horizontalAdvance(p->text()),
+               qPrintable(p->text()));
     }
     // Rows as high as a report list's, not the style's taller default.
     QVERIFY(f.lv1->verticalHeader()->defaultSectionSize() <= 20);
@@ -204,7 +212,9 @@ class TestWindowLogs : public WindowTestBase {
     boxes_.clear();
     f.mniSave1Click();
     QCOMPARE(proposed.size(), size_t{1});
-    QVERIFY(QRegularExpression(QStringLiteral("^Meter A_\\d{8}_\\d{4}_\\.xlsx$")).match(proposed[0]).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("^Meter A_\\d{8}_\\d{4}_\\.xlsx$"))
+                .match(proposed[0])
+                .hasMatch());
     QVERIFY(boxes_.empty());
     QVERIFY(!FileExists(target.toStdString()));
 
@@ -228,8 +238,10 @@ class TestWindowLogs : public WindowTestBase {
     f.mniSave1Click();
     QCOMPARE(proposed.size(), size_t{2});
     QCOMPARE(questions, 2);
-    QCOMPARE(question, QStringLiteral(
-                           "There is already a file with the same name in this location,Confirm to replace it?"));
+    QCOMPARE(
+        question,
+        QStringLiteral(
+            "There is already a file with the same name in this location,Confirm to replace it?"));
     QCOMPARE(boxes_.size(), size_t{1});
     QCOMPARE(boxes_[0].icon, QMessageBox::Information);
     QCOMPARE(boxes_[0].text, QStringLiteral("Exporting Logs Successed."));
@@ -237,7 +249,8 @@ class TestWindowLogs : public WindowTestBase {
     QVERIFY(!info.isVisible());
     QCOMPARE(ReadAll(target.toStdString()), std::string("the workbook"));
 
-    // The working workbook itself, spelt otherwise or through a hard link: refused, nothing deleted.
+    // The working workbook itself, spelt otherwise or through a hard link: refused, nothing
+    // deleted.
     const std::string link = dir + "/link.xlsx";
     std::filesystem::create_hard_link(f.FWorkbookPath, link);
     for (const std::string& self : {dir + "/Meter A/./DataLog/../DataLog/template.xlsx", link}) {
@@ -299,7 +312,8 @@ class TestWindowLogs : public WindowTestBase {
     for (const char* f : {"b.dat", "DATA.DAT", "a.dat", "C.dat"}) {
       std::filesystem::create_directories(served + "/DataLog/Group1");
       AppendAll(served + "/DataLog/Group1/" + f,
-                DatRecord({22000, static_cast<int32_t>(f[0])}, {26, 12, 1, 8, 0, static_cast<uint8_t>(f[0] % 60)}));
+                DatRecord({22000, static_cast<int32_t>(f[0])},
+                          {26, 12, 1, 8, 0, static_cast<uint8_t>(f[0] % 60)}));
     }
     std::filesystem::create_directories(served + "/DataLog/Group2");
     AppendAll(served + "/DataLog/Group2/x.dat", DatRecord({1}, {26, 12, 2, 0, 0, 0}));
@@ -319,7 +333,8 @@ class TestWindowLogs : public WindowTestBase {
     connect(&watch, &QTimer::timeout, [&] {
       if (!f.LongWorkRunning()) return;
       ++seenDuringWork;
-      offDuringWork = offDuringWork && !f.mniDownload1->isEnabled() && !f.mniDisplayCurrentGroup->isEnabled() &&
+      offDuringWork = offDuringWork && !f.mniDownload1->isEnabled() &&
+                      !f.mniDisplayCurrentGroup->isEnabled() &&
                       !f.mniLoadOfflineFile->isEnabled() && !f.btnSaveAsLogs->isEnabled();
     });
     watch.start(0);
@@ -330,13 +345,16 @@ class TestWindowLogs : public WindowTestBase {
 
     QCOMPARE(boxes_.size(), size_t{1});
     QCOMPARE(boxes_[0].icon, QMessageBox::Information);
-    QVERIFY(QRegularExpression(QStringLiteral("^Finished to download logs, elapsed time: 00:00:\\d\\d$"))
+    QVERIFY(QRegularExpression(
+                QStringLiteral("^Finished to download logs, elapsed time: 00:00:\\d\\d$"))
                 .match(boxes_[0].text)
                 .hasMatch());
     QCOMPARE(f.StatusText(1), boxes_[0].text);
     QStringList children;
-    for (int c = 0; c < f.tv1->topLevelItem(0)->childCount(); ++c) children << f.tv1->topLevelItem(0)->child(c)->text(0);
-    QCOMPARE(children, (QStringList{"a", "b", "C", "DATA"}));  // case-insensitive order, ".dat" gone
+    for (int c = 0; c < f.tv1->topLevelItem(0)->childCount(); ++c)
+      children << f.tv1->topLevelItem(0)->child(c)->text(0);
+    QCOMPARE(children,
+             (QStringList{"a", "b", "C", "DATA"}));  // case-insensitive order, ".dat" gone
     QCOMPARE(f.tv1->topLevelItem(1)->childCount(), 1);
     QCOMPARE(f.tv1->currentItem(), f.tv1->topLevelItem(0));
     QVERIFY(f.mniDisplayCurrentGroup->isEnabled());
@@ -358,7 +376,8 @@ class TestWindowLogs : public WindowTestBase {
     boxes_.clear();
     f.mniDownloadNew->trigger();
     QCOMPARE(boxes_.size(), size_t{1});
-    QVERIFY(boxes_[0].text.startsWith(QStringLiteral("Finished to download new files, elapsed time: ")));
+    QVERIFY(boxes_[0].text.startsWith(
+        QStringLiteral("Finished to download new files, elapsed time: ")));
     QCOMPARE(f.tv1->topLevelItem(0)->childCount(), 5);
     QCOMPARE(std::filesystem::last_write_time(mirror + "/Group1/a.dat"), before);
     QCOMPARE(ReadAll(mirror + "/Group1/d.dat"), ReadAll(served + "/DataLog/Group1/d.dat"));
@@ -369,23 +388,31 @@ class TestWindowLogs : public WindowTestBase {
     std::vector<QString> chosen;
     QStringList asked;
     SetFolderDialogHook([&](const QString& caption, const QString& root) {
-      asked << caption + QStringLiteral("|") + QString::fromStdString(WithSeparator(root.toStdString()));
+      asked << caption + QStringLiteral("|") +
+                   QString::fromStdString(WithSeparator(root.toStdString()));
       QString c = chosen.front();
       chosen.erase(chosen.begin());
       return c;
     });
     const QString base = QString::fromStdString(data_->Path());
     std::filesystem::create_directories(data_->Path() + "/DataLog");
-    std::filesystem::copy(mirror + "/DataLogSetup.ini", data_->Path() + "/DataLog/DataLogSetup.ini");
+    std::filesystem::copy(mirror + "/DataLogSetup.ini",
+                          data_->Path() + "/DataLog/DataLogSetup.ini");
     std::filesystem::create_directories(data_->Path() + "/Other/DataLog");
     chosen = {base + "/Meter A", base + "/DataLog", base + "/Other/DataLog", QString()};
     boxes_.clear();
     for (int i = 0; i < 4; ++i) f.mniLoadOfflineFile->trigger();
     QCOMPARE(boxes_.size(), size_t{3});
     QCOMPARE(asked.size(), 4);
-    QCOMPARE(asked[0], QStringLiteral("Open One Group Data Log:|") + QString::fromStdString(BaseFolder()));
-    QCOMPARE(boxes_[0].text, base + "/Meter A\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.");
-    QCOMPARE(boxes_[1].text, base + "/DataLog/\n\nIt not be found Device Name.\nPlease select a path containing with KVRO Decive Name.");
+    QCOMPARE(asked[0],
+             QStringLiteral("Open One Group Data Log:|") + QString::fromStdString(BaseFolder()));
+    QCOMPARE(
+        boxes_[0].text,
+        base +
+            "/Meter A\n\nGet *.dat file failed.\nPlease select a path containing with 'DataLog'.");
+    QCOMPARE(boxes_[1].text, base +
+                                 "/DataLog/\n\nIt not be found Device Name.\nPlease select a path "
+                                 "containing with KVRO Decive Name.");
     QVERIFY(boxes_[2].text.contains(QStringLiteral("Not find file DataLogSetup.ini.")));
     QCOMPARE(f.tv1->topLevelItemCount(), 10);  // rebuilt, without the file nodes
     QCOMPARE(f.tv1->topLevelItem(0)->childCount(), 0);
@@ -434,7 +461,8 @@ class TestWindowLogs : public WindowTestBase {
       if (!probe.TryAcquire(mirror, "probe", holder, error, TLockMode::Shared)) heldBy = holder;
     });
     const QString refused = QStringLiteral(
-        "The folder of \"Meter A\" is being written by 127.0.0.1:5020. Try again when it has finished.");
+        "The folder of \"Meter A\" is being written by 127.0.0.1:5020. Try again when it has "
+        "finished.");
 
     // Another program writes the folder: neither download starts, and the box names it.
     auto other = std::make_unique<CDeviceLock>();
@@ -456,13 +484,15 @@ class TestWindowLogs : public WindowTestBase {
     f.mniDownload1->trigger();
     watch.stop();
     QCOMPARE(boxes_.size(), size_t{1});
-    QVERIFY2(boxes_[0].text.startsWith(QStringLiteral("Finished to download logs")), qPrintable(boxes_[0].text));
+    QVERIFY2(boxes_[0].text.startsWith(QStringLiteral("Finished to download logs")),
+             qPrintable(boxes_[0].text));
     QCOMPARE(heldBy, "127.0.0.1:" + std::to_string(sim.ModbusPort()));
     QVERIFY(CDeviceLock().TryAcquire(mirror, "test", holder, error));
 
     // The offline load of the same folder.
     QTest::mouseClick(f.btnConnect, Qt::LeftButton);  // disconnect
-    SetFolderDialogHook([&](const QString&, const QString&) { return QString::fromStdString(mirror); });
+    SetFolderDialogHook(
+        [&](const QString&, const QString&) { return QString::fromStdString(mirror); });
     other = std::make_unique<CDeviceLock>();
     QVERIFY(other->TryAcquire(mirror, "127.0.0.1:5020", holder, error));
     before = folder();
@@ -501,7 +531,8 @@ class TestWindowLogs : public WindowTestBase {
     connect(&press, &QTimer::timeout, [&] {
       if (clicked || f.tv1->topLevelItem(0)->childCount() < 2) return;
       clicked = true;
-      QTest::mouseClick(f.tv1->viewport(), Qt::LeftButton, {}, f.tv1->visualItemRect(group5).center());
+      QTest::mouseClick(f.tv1->viewport(), Qt::LeftButton, {},
+                        f.tv1->visualItemRect(group5).center());
       thirdValue = f.lv1->model()->index(0, 4).data().toString();
     });
     press.start(0);
@@ -550,15 +581,18 @@ class TestWindowLogs : public WindowTestBase {
     QVERIFY(firstSetup.find("SerialNumber=111") != std::string::npos);
     auto files = [&] {
       std::map<std::string, std::string> all;
-      for (const auto& e : std::filesystem::recursive_directory_iterator(data_->Path() + "/Panel A"))
-        if (e.is_regular_file() && e.path().filename() != "DataLog.lock")  // the lock leaves its note
+      for (const auto& e :
+           std::filesystem::recursive_directory_iterator(data_->Path() + "/Panel A"))
+        if (e.is_regular_file() &&
+            e.path().filename() != "DataLog.lock")  // the lock leaves its note
           all[e.path().string()] = ReadAll(e.path().string());
       return all;
     };
     const auto before = files();
 
     // Another meter, the same device name, other names and logs.
-    SimProcess second({"--serial", "222", "--mains1-name", "Other mains", "--records", "50", "--group", "1:3600:1,10"});
+    SimProcess second({"--serial", "222", "--mains1-name", "Other mains", "--records", "50",
+                       "--group", "1:3600:1,10"});
     WriteCommSet(std::to_string(second.ModbusPort()), second.FtpPort());
     TestForm g;
     QTest::mouseClick(g.btnConnect, Qt::LeftButton);
@@ -572,10 +606,12 @@ class TestWindowLogs : public WindowTestBase {
     });
     boxes_.clear();
     g.mniDownload1->trigger();
-    QVERIFY2(asked.contains(QStringLiteral("serial number 111")) && asked.contains(QStringLiteral("is 222")),
+    QVERIFY2(asked.contains(QStringLiteral("serial number 111")) &&
+                 asked.contains(QStringLiteral("is 222")),
              qPrintable(asked));
     QCOMPARE(boxes_.size(), size_t{1});
-    QVERIFY2(boxes_[0].text.endsWith(QStringLiteral("Nothing was downloaded.")), qPrintable(boxes_[0].text));
+    QVERIFY2(boxes_[0].text.endsWith(QStringLiteral("Nothing was downloaded.")),
+             qPrintable(boxes_[0].text));
     QVERIFY(files() == before);
 
     reply = true;
@@ -583,7 +619,8 @@ class TestWindowLogs : public WindowTestBase {
     g.mniDownload1->trigger();
     SetQuestionHook({});
     QCOMPARE(boxes_.size(), size_t{1});
-    QVERIFY2(boxes_[0].text.startsWith(QStringLiteral("Finished to download logs")), qPrintable(boxes_[0].text));
+    QVERIFY2(boxes_[0].text.startsWith(QStringLiteral("Finished to download logs")),
+             qPrintable(boxes_[0].text));
     const std::string secondSetup = ReadAll(setupFile);
     QVERIFY(secondSetup.find("SerialNumber=222") != std::string::npos);
     QVERIFY(secondSetup.find("Other mains") != std::string::npos);
@@ -598,7 +635,8 @@ class TestWindowLogs : public WindowTestBase {
     QVERIFY(f.FConnected);
     QTimer press;
     connect(&press, &QTimer::timeout, [&] {
-      if (f.FConnected && f.tv1->topLevelItem(0)->childCount() >= 2) QTest::mouseClick(f.btnConnect, Qt::LeftButton);
+      if (f.FConnected && f.tv1->topLevelItem(0)->childCount() >= 2)
+        QTest::mouseClick(f.btnConnect, Qt::LeftButton);
     });
     press.start(0);
     f.mniDownload1->trigger();
@@ -609,7 +647,8 @@ class TestWindowLogs : public WindowTestBase {
     QVERIFY(kept >= 2);
     QVERIFY(kept < 9);  // 200 hourly records make nine day files
     int files = 0;
-    for (const auto& e : std::filesystem::directory_iterator(data_->Path() + "/Panel A/DataLog/Group1")) {
+    for (const auto& e :
+         std::filesystem::directory_iterator(data_->Path() + "/Panel A/DataLog/Group1")) {
       QVERIFY(std::filesystem::file_size(e.path()) > 0);
       ++files;
     }
@@ -627,8 +666,9 @@ class TestWindowLogs : public WindowTestBase {
     g.mniDownload1->trigger();
     QCOMPARE(boxes_.size(), size_t{1});
     QCOMPARE(boxes_[0].text, QStringLiteral("Invalid index"));
-    QCOMPARE(std::distance(std::filesystem::directory_iterator(data_->Path() + "/Panel A/DataLog/Group1"),
-                           std::filesystem::directory_iterator()),
+    QCOMPARE(std::distance(
+                 std::filesystem::directory_iterator(data_->Path() + "/Panel A/DataLog/Group1"),
+                 std::filesystem::directory_iterator()),
              static_cast<std::ptrdiff_t>(files));
     QVERIFY(!g.mniDownload1->isEnabled());
   }
