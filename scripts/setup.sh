@@ -7,7 +7,7 @@ PACKAGES=(
   libmodbus-dev nlohmann-json3-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libxlsxwriter-dev libzip-dev
   zlib1g-dev libgtest-dev libbenchmark-dev
   python3 python3-pyftpdlib python3-numpy python3-openpyxl python3-pandas curl wget
-  help2man lintian man-db bash-completion
+  help2man lintian man-db bash-completion clang-format
 )
 # scripts/setup.sh --screenshot: what the screenshot script needs besides.
 if [ "${1:-}" = "--screenshot" ]; then
