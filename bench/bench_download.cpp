@@ -46,7 +46,7 @@ int main() {
     std::string ids;
     GroupSetups[g].KeyNum = static_cast<uint16_t>(kKeys[g]);
     for (int j = 0; j < kKeys[g]; ++j) {
-      ids += (j ? "," : "") + std::to_string(j + 1);
+      ids.append(j ? "," : "").append(std::to_string(j + 1));
       GroupSetups[g].keyArr[j] = static_cast<uint16_t>(j + 1);
     }
     args.push_back("--group");

@@ -64,7 +64,8 @@ TRun Run(const std::vector<std::string>& args, bool quiet = true) {
 std::string MakeFolder(const std::string& data, long records) {
   std::vector<std::string> sim = {"--device-name", "Scale"};
   std::string ids;
-  for (int k = 0; k < kKeys; ++k) ids += (k ? "," : "") + std::to_string(k < 32 ? 1 + k : 10 + k);
+  for (int k = 0; k < kKeys; ++k)
+    ids.append(k ? "," : "").append(std::to_string(k < 32 ? 1 + k : 10 + k));
   for (int g = 1; g <= kGroups; ++g)
     sim.insert(sim.end(), {"--group", std::to_string(g) + ":60:" + ids});
   SimProcess meter(sim);
