@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 
 #include "app/LogTable.h"
 #include "meter/FileReplace.h"
@@ -41,35 +40,55 @@ std::string CsvField(const std::string& text, const TCsvDialect& dialect) {
   return out + "\"";
 }
 
+CCsvFileWriter::CCsvFileWriter(std::string path) : path_(std::move(path)) {
+  try {
+    temp_ = CreateTempBeside(path_);
+  } catch (const std::exception&) {
+    return;
+  }
+  file_ = std::fopen(temp_.c_str(), "wb");
+  ok_ = file_ != nullptr;
+}
+
+CCsvFileWriter::~CCsvFileWriter() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!temp_.empty()) std::remove(temp_.c_str());
+}
+
+void CCsvFileWriter::Line(std::string line) {
+  line += "\r\n";
+  ok_ = ok_ && std::fwrite(line.data(), 1, line.size(), file_) == line.size();
+}
+
+bool CCsvFileWriter::Commit() {
+  if (file_ == nullptr) return false;
+  if (std::fclose(file_) != 0) ok_ = false;
+  file_ = nullptr;
+  if (!ok_) return false;
+  const std::string temp = std::move(temp_);
+  temp_.clear();
+  return CommitTemp(temp, path_);
+}
+
 bool WriteGroupCsv(const std::string& path, int group) {
   return WriteGroupCsv(path, group, TCsvDialect{});
 }
 
 bool WriteGroupCsv(const std::string& path, int group, const TCsvDialect& dialect,
                    const TTimeRange& range) {
-  std::string temp;
-  try {
-    temp = CreateTempBeside(path);
-  } catch (const std::exception&) {
-    return false;
-  }
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(temp.c_str(), "wb"), std::fclose);
-  if (!f) {
-    std::remove(temp.c_str());
-    return false;
-  }
+  CCsvFileWriter out(path);
+  if (!out.Ok()) return false;
   const std::vector<TLogColumn> columns = LogColumns(group);
   std::string line;
   for (size_t c = 0; c < columns.size(); ++c) {
     if (c != 0) line += dialect.Separator;
     line += CsvField(columns[c].Caption, dialect);
   }
-  line += "\r\n";
+  out.Line(line);
   const int keys = static_cast<int>(columns.size()) - 2;
-  bool ok = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
   size_t row = 0;
   for (size_t i = 0; i < LogRecords.Count(); ++i) {
-    if (!ok) break;
+    if (!out.Ok()) break;
     const TLogRecord r = LogRecords[i];
     const TSystemTime s = r.Stamp();
     if (range.Bounded() && !range.Holds(s)) continue;
@@ -90,14 +109,7 @@ bool WriteGroupCsv(const std::string& path, int group, const TCsvDialect& dialec
       if (v == static_cast<double>(NoValue) || !std::isfinite(v)) continue;
       line += CsvNumber(v, dialect);
     }
-    line += "\r\n";
-    ok = std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
+    out.Line(line);
   }
-  FILE* raw = f.release();
-  if (std::fclose(raw) != 0) ok = false;
-  if (!ok) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return CommitTemp(temp, path);
+  return out.Commit();
 }

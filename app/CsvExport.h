@@ -5,6 +5,7 @@
 // YYYY-MM-DD HH:MM:SS.mmm and its values as the shortest text that reads
 // back as the same double. Slots without a value are empty fields; a time
 // that can't be made is "Invalid Time".
+#include <cstdio>
 #include <string>
 
 #include "app/report/ReportTime.h"
@@ -26,6 +27,27 @@ std::string CsvField(const std::string& text, const TCsvDialect& dialect = {});
 // The shortest text that reads back as the same double, with the dialect's
 // decimal separator.
 std::string CsvNumber(double value, const TCsvDialect& dialect = {});
+
+// A CSV file written under a temporary name beside its path and put in
+// place by Commit, whole; dropped when not committed.
+class CCsvFileWriter {
+ public:
+  explicit CCsvFileWriter(std::string path);
+  ~CCsvFileWriter();
+  CCsvFileWriter(const CCsvFileWriter&) = delete;
+  CCsvFileWriter& operator=(const CCsvFileWriter&) = delete;
+
+  bool Ok() const { return ok_; }
+  // One record: line is its fields, joined; the line end is added here.
+  void Line(std::string line);
+  // False when anything failed; the earlier file then stays.
+  bool Commit();
+
+ private:
+  std::string path_, temp_;
+  std::FILE* file_ = nullptr;
+  bool ok_ = false;
+};
 
 // Writes group g's columns and LogRecords to path (replaced atomically),
 // only the records in range when it is bounded (a time that can't be made

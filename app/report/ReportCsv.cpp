@@ -1,9 +1,6 @@
 #include "app/report/ReportCsv.h"
 
 #include <cstdio>
-#include <memory>
-
-#include "meter/FileReplace.h"
 
 namespace {
 
@@ -25,18 +22,8 @@ std::string CellText(const TReportCell& cell, const TCsvDialect& dialect) {
 }
 
 bool WriteSheet(const std::string& path, const TReportSheet& sheet, const TCsvDialect& dialect) {
-  std::string temp;
-  try {
-    temp = CreateTempBeside(path);
-  } catch (const std::exception&) {
-    return false;
-  }
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(temp.c_str(), "wb"), std::fclose);
-  if (!f) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  bool ok = true;
+  CCsvFileWriter out(path);
+  if (!out.Ok()) return false;
   std::string line;
   for (const auto& row : sheet.Rows) {
     line.clear();
@@ -44,15 +31,9 @@ bool WriteSheet(const std::string& path, const TReportSheet& sheet, const TCsvDi
       if (c != 0) line += dialect.Separator;
       line += CellText(row[c], dialect);
     }
-    line += "\r\n";
-    ok = ok && std::fwrite(line.data(), 1, line.size(), f.get()) == line.size();
+    out.Line(line);
   }
-  if (std::fclose(f.release()) != 0) ok = false;
-  if (!ok) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return CommitTemp(temp, path);
+  return out.Commit();
 }
 
 }  // namespace
