@@ -35,17 +35,7 @@ std::vector<std::string> MeterArgs(const std::string& root, std::vector<std::str
 
 ProcessResult Download(const SimProcess& sim, const std::string& data,
                        std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {"download",
-                                   "--host",
-                                   "127.0.0.1",
-                                   "--port",
-                                   std::to_string(sim.ModbusPort()),
-                                   "--ftp-port",
-                                   std::to_string(sim.FtpPort()),
-                                   "--data-dir",
-                                   data,
-                                   "--pace-ms",
-                                   "0"};
+  std::vector<std::string> args = MeterCommand("download", sim, data);
   args.insert(args.end(), extra.begin(), extra.end());
   return Krvo(args);
 }

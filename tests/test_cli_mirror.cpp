@@ -31,21 +31,6 @@ std::vector<std::string> Meter(const std::string& root, std::vector<std::string>
   return args;
 }
 
-std::vector<std::string> Args(const std::string& sub, const SimProcess& sim,
-                              const std::string& data, const std::string& pace = "0") {
-  return {sub,
-          "--host",
-          "127.0.0.1",
-          "--port",
-          std::to_string(sim.ModbusPort()),
-          "--ftp-port",
-          std::to_string(sim.FtpPort()),
-          "--data-dir",
-          data,
-          "--pace-ms",
-          pace};
-}
-
 // Every file below folder (relative path -> bytes).
 std::map<std::string, std::string> Tree(const std::string& folder) {
   std::map<std::string, std::string> out;
@@ -105,7 +90,7 @@ TEST(CliMirror, StaleSessionsAndInterruptionsKeepEveryCompleteFile) {
   const std::string meterLog = root + "/DataLog";
   {
     SimProcess sim(Meter(root));
-    ASSERT_EQ(Krvo(Args("download", sim, data)).ExitCode, 0);
+    ASSERT_EQ(Krvo(MeterCommand("download", sim, data)).ExitCode, 0);
   }
   // What an earlier sync moved aside, and a stray file: a full download leaves neither.
   fs::create_directories(dataLog + "/Group1.20261201-1200/sub");
@@ -115,7 +100,7 @@ TEST(CliMirror, StaleSessionsAndInterruptionsKeepEveryCompleteFile) {
     // The server drops each session after nine commands, as a restart or an
     // idle time-out does: listings and fetches meet dead sessions.
     SimProcess sim(Meter(root, {"--ftp-close-after-commands", "9"}));
-    const ProcessResult r = Krvo(Args("download", sim, data));
+    const ProcessResult r = Krvo(MeterCommand("download", sim, data));
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_NE(r.Out.find("Group 01\t3\t3000\n"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("Group 02\t3\t3000\n"), std::string::npos) << r.Out;
@@ -136,7 +121,7 @@ TEST(CliMirror, StaleSessionsAndInterruptionsKeepEveryCompleteFile) {
   for (const int sig : {SIGINT, SIGKILL}) {
     SimProcess sim(Meter(root, {"--ftp-stall-after", "5000"}));
     AppendAll(meterLog + "/Group1/" + days[0], std::vector<uint8_t>(200000, 1));
-    const int status = StopMidFetch(Args("download", sim, data), dataLog + "/Group1", sig);
+    const int status = StopMidFetch(MeterCommand("download", sim, data), dataLog + "/Group1", sig);
     EXPECT_EQ(status, sig == SIGINT ? 1 : -1) << sig;
     std::map<std::string, std::string> now;
     for (const auto& [path, bytes] : Tree(dataLog))
@@ -148,7 +133,7 @@ TEST(CliMirror, StaleSessionsAndInterruptionsKeepEveryCompleteFile) {
   }
   {
     SimProcess sim(Meter(root));
-    ASSERT_EQ(Krvo(Args("download", sim, data)).ExitCode, 0);
+    ASSERT_EQ(Krvo(MeterCommand("download", sim, data)).ExitCode, 0);
   }
   EXPECT_EQ(Groups(dataLog), Groups(meterLog));
   EXPECT_EQ(Leftovers(dataLog), 0u);  // the killed run's temporary files went
@@ -163,7 +148,7 @@ TEST(CliMirror, StaleSessionsAndInterruptionsKeepEveryCompleteFile) {
   {
     SimProcess sim(Meter(root, {"--ftp-426-after", "25000"}));
     grow();
-    const ProcessResult r = Krvo(Args("download", sim, data));
+    const ProcessResult r = Krvo(MeterCommand("download", sim, data));
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find("Get file failed: " + dataLog + "/Group1/" + days[2]), std::string::npos)
         << r.Err;
@@ -175,7 +160,7 @@ TEST(CliMirror, StaleSessionsAndInterruptionsKeepEveryCompleteFile) {
   {
     SimProcess sim(Meter(root));
     grow();
-    const ProcessResult r = Krvo(Args("sync", sim, data));
+    const ProcessResult r = Krvo(MeterCommand("sync", sim, data));
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
   }
   EXPECT_EQ(ReadAll(dataLog + "/Group1/" + days[2]), ReadAll(meterLog + "/Group1/" + days[2]));
@@ -240,17 +225,7 @@ TEST(CliMirror, ClashingLongAndUnlistableNamesLoseNothing) {
   };
   const std::string listing = line("x:1.dat") + line("x_1.dat") + line(longName);
   auto download = [&](const ScriptedFtpServer& server, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"download",
-                                     "--host",
-                                     "127.0.0.1",
-                                     "--port",
-                                     std::to_string(sim.ModbusPort()),
-                                     "--ftp-port",
-                                     std::to_string(server.Port()),
-                                     "--data-dir",
-                                     data,
-                                     "--pace-ms",
-                                     "0"};
+    std::vector<std::string> args = MeterCommand("download", sim.ModbusPort(), server.Port(), data);
     args.insert(args.end(), extra.begin(), extra.end());
     return Krvo(args);
   };
@@ -304,7 +279,7 @@ TEST(CliMirror, ASyncWithoutItsSetupThroughALinkOrFromAnotherMeter) {
   auto serial = [](const char* n) { return std::vector<std::string>{"--serial", n}; };
   {
     SimProcess sim(Meter(root, serial("111")));
-    ASSERT_EQ(Krvo(Args("sync", sim, data)).ExitCode, 0);
+    ASSERT_EQ(Krvo(MeterCommand("sync", sim, data)).ExitCode, 0);
   }
   const std::string keys1 = ReadAll(dataLog + "/Group1.keys");
   const std::string keys5 = ReadAll(dataLog + "/Group5.keys");
@@ -314,7 +289,7 @@ TEST(CliMirror, ASyncWithoutItsSetupThroughALinkOrFromAnotherMeter) {
     std::vector<std::string> args = serial("111");
     args.insert(args.end(), {"--fail-start", std::to_string(8250 + 71 * 4)});
     SimProcess sim(Meter(root, args));
-    const ProcessResult r = Krvo(Args("sync", sim, data));
+    const ProcessResult r = Krvo(MeterCommand("sync", sim, data));
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find("setup could not be read"), std::string::npos) << r.Err;
     EXPECT_NE(r.Out.find("Group 01\t0\t3000\t3\n"), std::string::npos) << r.Out;
@@ -331,7 +306,7 @@ TEST(CliMirror, ASyncWithoutItsSetupThroughALinkOrFromAnotherMeter) {
   fs::create_directory_symlink(outside, dataLog + "/Group1");
   {
     SimProcess sim(Meter(root, serial("111")));
-    const ProcessResult r = Krvo(Args("sync", sim, data));
+    const ProcessResult r = Krvo(MeterCommand("sync", sim, data));
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
   }
   for (const auto& [name, bytes] : std::map<std::string, std::string>{
@@ -348,13 +323,13 @@ TEST(CliMirror, ASyncWithoutItsSetupThroughALinkOrFromAnotherMeter) {
   {
     SimProcess sim(Meter(root, serial("222")));
     for (const char* sub : {"sync", "download"}) {
-      const ProcessResult r = Krvo(Args(sub, sim, data));
+      const ProcessResult r = Krvo(MeterCommand(sub, sim, data));
       EXPECT_EQ(r.ExitCode, 1) << sub;
       EXPECT_NE(r.Err.find("111"), std::string::npos) << r.Err;
       EXPECT_NE(r.Err.find("222"), std::string::npos) << r.Err;
       EXPECT_EQ(Tree(dataLog), before) << sub;
     }
-    std::vector<std::string> args = Args("download", sim, data);
+    std::vector<std::string> args = MeterCommand("download", sim, data);
     args.push_back("--other-meter");
     ASSERT_EQ(Krvo(args).ExitCode, 0);
   }

@@ -26,21 +26,6 @@ std::vector<std::string> Meter(const std::string& root, const std::string& g1,
   return args;
 }
 
-std::vector<std::string> Args(const std::string& sub, const SimProcess& sim,
-                              const std::string& data) {
-  return {sub,
-          "--host",
-          "127.0.0.1",
-          "--port",
-          std::to_string(sim.ModbusPort()),
-          "--ftp-port",
-          std::to_string(sim.FtpPort()),
-          "--data-dir",
-          data,
-          "--pace-ms",
-          "0"};
-}
-
 // Group NN's fields of a sync's stdout: fetched, records, kept.
 std::vector<long> GroupLine(const std::string& out, int group) {
   std::istringstream in(out);
@@ -65,11 +50,11 @@ TEST(CliSync, KeepsEarlierFilesAndFetchesOnlyWhatChanged) {
   std::vector<std::string> days;
   {
     SimProcess sim(Meter(root, "1:60:1,10", "2:60:1"));
-    ASSERT_EQ(Krvo(Args("download", sim, data)).ExitCode, 0);
+    ASSERT_EQ(Krvo(MeterCommand("download", sim, data)).ExitCode, 0);
     days = FolderNames(remote1);
     ASSERT_EQ(days.size(), 3u);  // 3000 minutes
     // Nothing changed: nothing fetched, every file kept.
-    const ProcessResult r = Krvo(Args("sync", sim, data));
+    const ProcessResult r = Krvo(MeterCommand("sync", sim, data));
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(GroupLine(r.Out, 1), (std::vector<long>{0, 3000, 3}));
     EXPECT_EQ(GroupLine(r.Out, 2), (std::vector<long>{0, 3000, 3}));
@@ -81,20 +66,20 @@ TEST(CliSync, KeepsEarlierFilesAndFetchesOnlyWhatChanged) {
     AppendAll(remote1 + "/" + days[2], DatRecord({1, 2}, {26, 11, 3, 23, 59, 0}));
     fs::copy_file(remote1 + "/" + days[1], remote1 + "/20261104.dat");
     fs::remove(remote1 + "/" + days[0]);
-    const ProcessResult again = Krvo(Args("sync", sim, data));
+    const ProcessResult again = Krvo(MeterCommand("sync", sim, data));
     ASSERT_EQ(again.ExitCode, 0) << again.Err;
     // Fetched: the grown and the new file; kept: the dropped and the unchanged one.
     EXPECT_EQ(GroupLine(again.Out, 1), (std::vector<long>{2, 3000 + 1 + 1440, 2}));
     EXPECT_EQ(ReadAll(local1 + "/" + days[2]), ReadAll(remote1 + "/" + days[2]));
     EXPECT_TRUE(fs::exists(local1 + "/" + days[0]));
-    const ProcessResult quiet = Krvo(Args("sync", sim, data));
+    const ProcessResult quiet = Krvo(MeterCommand("sync", sim, data));
     EXPECT_EQ(GroupLine(quiet.Out, 1), (std::vector<long>{0, 3000 + 1 + 1440, 4}));
   }
   {
     // Group 1 now logs three keys: its files written with two move aside; a
     // changed interval alone (group 2) moves nothing.
     SimProcess sim(Meter(dir.Path() + "/meter2", "1:60:1,10,11", "2:120:1"));
-    std::vector<std::string> args = Args("sync", sim, data);
+    std::vector<std::string> args = MeterCommand("sync", sim, data);
     args.push_back("--no-workbook");
     const ProcessResult r = Krvo(args);
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
@@ -120,7 +105,7 @@ TEST(CliSync, AKilledSyncLeavesNoPartOfAFileUnderItsName) {
   std::vector<std::string> days;
   {
     SimProcess sim(Meter(root, "1:60:1,10", "2:60:1"));
-    ASSERT_EQ(Krvo(Args("sync", sim, data)).ExitCode, 0);
+    ASSERT_EQ(Krvo(MeterCommand("sync", sim, data)).ExitCode, 0);
     days = FolderNames(root + "/DataLog/Group1");
   }
   const std::string before = ReadAll(local1 + "/" + days[2]);
@@ -133,7 +118,7 @@ TEST(CliSync, AKilledSyncLeavesNoPartOfAFileUnderItsName) {
     SimProcess sim(Meter(root, "1:60:1,10", "2:60:1", {"--ftp-stall-after", "500000"}));
     // The day grows by a megabyte, and the server stalls inside it.
     AppendAll(root + "/DataLog/Group1/" + days[2], std::vector<uint8_t>(1 << 20, 7));
-    std::vector<std::string> args = Args("sync", sim, data);
+    std::vector<std::string> args = MeterCommand("sync", sim, data);
     args.insert(args.begin(), KrvoPath());
     const pid_t pid = StartProcess(args, {"LC_ALL=C"});
     while (temps() == 0 && !ProcessEnded(pid)) {
@@ -145,7 +130,7 @@ TEST(CliSync, AKilledSyncLeavesNoPartOfAFileUnderItsName) {
   {
     SimProcess sim(Meter(root, "1:60:1,10", "2:60:1"));
     AppendAll(root + "/DataLog/Group1/" + days[2], std::vector<uint8_t>(1 << 20, 7));
-    const ProcessResult r = Krvo(Args("sync", sim, data));
+    const ProcessResult r = Krvo(MeterCommand("sync", sim, data));
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(GroupLine(r.Out, 1)[0], 1);
     EXPECT_EQ(temps(), 0u);  // the killed run's part is cleared

@@ -60,6 +60,29 @@ class PyFtpdProcess : public ServerProcess {
   int Port() const { return Field("port"); }
 };
 
+// The arguments of a krvo subcommand that talks to a meter on loopback,
+// without pauses by default.
+inline std::vector<std::string> MeterCommand(const std::string& sub, int modbusPort, int ftpPort,
+                                             const std::string& data,
+                                             const std::string& pace = "0") {
+  return {sub,
+          "--host",
+          "127.0.0.1",
+          "--port",
+          std::to_string(modbusPort),
+          "--ftp-port",
+          std::to_string(ftpPort),
+          "--data-dir",
+          data,
+          "--pace-ms",
+          pace};
+}
+inline std::vector<std::string> MeterCommand(const std::string& sub, const SimProcess& sim,
+                                             const std::string& data,
+                                             const std::string& pace = "0") {
+  return MeterCommand(sub, sim.ModbusPort(), sim.FtpPort(), data, pace);
+}
+
 std::string KrvoPath();
 // The tests' source folder (scripts and data beside the tests).
 std::string TestSourceDir();
