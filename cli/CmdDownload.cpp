@@ -9,6 +9,7 @@
 #include "app/DeviceLock.h"
 #include "app/LogDownload.h"
 #include "cli/CliArgs.h"
+#include "cli/DatabaseOption.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
 #include "cli/ErrorText.h"
@@ -20,6 +21,7 @@
 const char* const kDownloadUsage =
     "usage: krvo download --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
     "                     [--pace-ms MS] [--timeout S] [--low-speed BYTES] [--other-meter]\n"
+    "                     [--db URL]\n"
     "  Reads the meter's identity, names and setup as the window's Connect does,\n"
     "  then downloads every data log group into DEVICE/DataLog/ as \"Download All\n"
     "  Group\" does (the earlier copy is replaced) and rebuilds the workbook.\n"
@@ -34,7 +36,7 @@ const char* const kDownloadUsage =
 const char* const kSyncUsage =
     "usage: krvo sync --host HOST [--port N] [--ftp-port N] [--data-dir DIR]\n"
     "                 [--pace-ms MS] [--timeout S] [--low-speed BYTES] [--no-workbook]\n"
-    "                 [--other-meter]\n"
+    "                 [--other-meter] [--db URL]\n"
     "  As download, but keeps the files fetched earlier: only files missing\n"
     "  locally or of another size are fetched (under a temporary name until\n"
     "  complete), every other local file stays, and each group is read from all\n"
@@ -68,7 +70,7 @@ std::string ClaimDeviceName(const std::string& claimDir, const std::string& devi
 
 int Run(int argc, char** argv, bool sync) {
   std::set<std::string> values = {"--host",    "--port",    "--ftp-port", "--data-dir",
-                                  "--pace-ms", "--timeout", "--low-speed"};
+                                  "--pace-ms", "--timeout", "--low-speed", "--db"};
   std::set<std::string> flags = {"--other-meter"};
   if (sync) {
     values.insert({"--claim-dir", "--report"});
@@ -77,8 +79,10 @@ int Run(int argc, char** argv, bool sync) {
   CliArgs args(argc, argv, 2, values, flags);
   if (args.Help()) {
     std::fputs(sync ? kSyncUsage : kDownloadUsage, stdout);
+    std::fputs(kDatabaseOptionUsage, stdout);
     return 0;
   }
+  const auto db = DatabaseOption(args);
   if (!args.Positional().empty()) throw UsageError{"unexpected argument " + args.Positional()[0]};
   const std::string host = args.Require("--host");
   const int port = args.Port("--port", 502);
@@ -161,7 +165,10 @@ int Run(int argc, char** argv, bool sync) {
     std::fprintf(stderr, "%zu %s could not be fetched.\n", result.Failed,
                  result.Failed == 1 ? "file" : "files");
   // The reasons were said with the final line.
-  return result.Failed == 0 && result.ListFailed == 0 && !result.SetupFailed ? 0 : 1;
+  bool ok = result.Failed == 0 && result.ListFailed == 0 && !result.SetupFailed;
+  // What the folder holds goes in even when some files failed: they come next time.
+  if (db && FeedDatabase(*db, DeviceDataLogFolder(device), device, host, port) != 0) ok = false;
+  return ok ? 0 : 1;
 }
 
 }  // namespace

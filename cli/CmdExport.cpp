@@ -8,6 +8,7 @@
 #include "app/LogTable.h"
 #include "app/OfflineLoad.h"
 #include "cli/CliArgs.h"
+#include "cli/DatabaseOption.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
 #include "cli/ErrorText.h"
@@ -20,7 +21,7 @@
 
 const char* const kExportUsage =
     "usage: krvo export FOLDER [-o OUT.xlsx] [--csv DIR] [--csv-dialect rfc4180|excel-eu]\n"
-    "                   [--from T] [--to T] [--data-dir DIR]\n"
+    "                   [--from T] [--to T] [--db URL] [--data-dir DIR]\n"
     "  Loads a device's DataLog folder as the window's offline load does and\n"
     "  rebuilds its working workbook FOLDER/template.xlsx: the names sheet and\n"
     "  one sheet per group. Prints 'Group NN<TAB>RECORDS' for the ten groups,\n"
@@ -80,11 +81,14 @@ std::string AbsoluteFolder(const std::string& path) {
 }  // namespace
 
 int CmdExport(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"-o", "--csv", "--csv-dialect", "--from", "--to", "--data-dir"}, {});
+  CliArgs args(argc, argv, 2,
+               {"-o", "--csv", "--csv-dialect", "--from", "--to", "--db", "--data-dir"}, {});
   if (args.Help()) {
     std::fputs(kExportUsage, stdout);
+    std::fputs(kDatabaseOptionUsage, stdout);
     return 0;
   }
+  const auto db = DatabaseOption(args);
   if (args.Positional().size() != 1) throw UsageError{"one FOLDER is needed"};
   const auto out = args.Value("-o");
   if (out && out->empty()) throw UsageError{"-o needs a file name"};
@@ -131,9 +135,12 @@ int CmdExport(int argc, char** argv) {
   const std::string workbook = WorkbookPathOf(folder);
   std::printf("%s\n", workbook.c_str());
   std::fflush(stdout);
+  bool failed = view.Failed;
   if (out && !CopyFileReplacing(workbook, *out, false)) {
     std::fprintf(stderr, "Exporting Logs Failed.\n");
-    return 1;
+    failed = true;
   }
-  return view.Failed ? 1 : 0;
+  // Still under the folder's lock: the files fed are the ones just read.
+  if (db && FeedDatabase(*db, folder, PanelNames.DeviceName, std::nullopt, 0) != 0) failed = true;
+  return failed ? 1 : 0;
 }

@@ -27,12 +27,14 @@
 const char* const kFleetUsage =
     "usage: krvo fleet FILE [--jobs N] [--json] [--data-dir DIR]\n"
     "                  [--pace-ms MS] [--timeout S] [--low-speed BYTES] [--no-workbook]\n"
+    "                  [--db URL]\n"
     "  Syncs every meter that FILE lists, one per line as HOST [MODBUS_PORT\n"
     "  [FTP_PORT]] ('#' starts a comment), each in a krvo sync of its own, at\n"
     "  most N at a time (4). Each meter's progress and errors go to\n"
     "  DATA/logs/HOST_PORT.log. Prints one line per meter: HOST:MODBUS_PORT,\n"
     "  device, files fetched, files kept, records, seconds, and ok or\n"
     "  failed: REASON (TAB-separated), or with --json one JSON object per line.\n"
+    "  --db URL: each sync loads its records into that one database.\n"
     "  Exit 0 when every meter succeeded.\n";
 
 namespace {
@@ -199,7 +201,7 @@ std::string Tsv(std::string s) {
 }  // namespace
 
 int CmdFleet(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout", "--low-speed"},
+  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout", "--low-speed", "--db"},
                {"--json", "--no-workbook"});
   if (args.Help()) {
     std::fputs(kFleetUsage, stdout);
@@ -231,7 +233,7 @@ int CmdFleet(int argc, char** argv) {
   ForceFolders(run + "claims/");
 
   std::vector<std::string> passOn;
-  for (const char* o : {"--pace-ms", "--timeout", "--low-speed"})
+  for (const char* o : {"--pace-ms", "--timeout", "--low-speed", "--db"})
     if (const auto v = args.Value(o)) passOn.insert(passOn.end(), {o, *v});
   if (args.Has("--no-workbook")) passOn.push_back("--no-workbook");
 

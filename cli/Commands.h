@@ -12,6 +12,7 @@ int CmdDownload(int argc, char** argv);
 int CmdSync(int argc, char** argv);
 int CmdFleet(int argc, char** argv);
 int CmdReport(int argc, char** argv);
+int CmdDb(int argc, char** argv);
 
 extern const char* const kInfoUsage;
 extern const char* const kSetupUsage;
@@ -24,3 +25,4 @@ extern const char* const kDownloadUsage;
 extern const char* const kSyncUsage;
 extern const char* const kFleetUsage;
 extern const char* const kReportUsage;
+extern const char* const kDbUsage;

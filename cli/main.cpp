@@ -29,6 +29,7 @@ const char* const kUsage =
     "  fleet     sync many meters, a few at a time, with a table of the results\n"
     "  export    rebuild a device folder's workbook (and CSV files) offline\n"
     "  report    energy consumption, demand, resets, gaps and overloads per period\n"
+    "  db        create or count the tables of the logs' database (--db URL)\n"
     "\n"
     "options:\n"
     "  -h, --help     print this help and exit\n"
@@ -53,6 +54,7 @@ const Command kCommands[] = {
     {"sync", CmdSync, &kSyncUsage},
     {"fleet", CmdFleet, &kFleetUsage},
     {"report", CmdReport, &kReportUsage},
+    {"db", CmdDb, &kDbUsage},
 };
 
 }  // namespace

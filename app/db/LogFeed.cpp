@@ -1,0 +1,220 @@
+#include "app/db/LogFeed.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "app/GroupFiles.h"
+#include "app/LogTable.h"
+#include "meter/KeyCatalogue.h"
+#include "meter/ZelDef.h"
+
+namespace {
+
+// A file's bytes as the database compares them: the CRC-32 of the first
+// prefix bytes (those loaded before) and of them all.
+struct TFileBytes {
+  uint64_t Size = 0;
+  uint32_t PrefixCrc = 0;
+  uint32_t Crc = 0;
+};
+
+TFileBytes ReadFileBytes(const std::string& path, uint64_t prefix) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno));
+  TFileBytes b;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  std::vector<unsigned char> buf(256 * 1024);
+  for (;;) {
+    if (b.Size == prefix) b.PrefixCrc = static_cast<uint32_t>(crc);
+    size_t want = buf.size();
+    // Stop at the prefix once, so that its CRC is taken exactly there.
+    if (b.Size < prefix) want = static_cast<size_t>(std::min<uint64_t>(want, prefix - b.Size));
+    const ssize_t n = ::read(fd, buf.data(), want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      ::close(fd);
+      throw EFOpenError("Cannot read file \"" + path + "\". " + std::strerror(err));
+    }
+    if (n == 0) break;
+    crc = crc32(crc, buf.data(), static_cast<uInt>(n));
+    b.Size += static_cast<uint64_t>(n);
+  }
+  ::close(fd);
+  b.Crc = static_cast<uint32_t>(crc);
+  return b;
+}
+
+int64_t MtimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// The group's key generation in the database: the latest one when it logs
+// the keys of the setup, else a new one.
+int64_t GroupGeneration(CLogDatabase& db, int64_t device, int group, const TDataLogSetup& setup) {
+  const std::vector<int> keys(setup.keyArr, setup.keyArr + setup.KeyNum);
+  db.Begin();
+  try {
+    db.LockDevice(device);
+    int64_t id = 0;
+    std::vector<int> latest;
+    if (!db.LatestGeneration(device, group + 1, id, latest) || latest != keys) {
+      std::vector<std::string> captions;
+      for (int k : keys) captions.push_back(GetKeyName(k));
+      id = db.AddGeneration(device, group + 1, keys, captions);
+    }
+    db.Commit();
+    return id;
+  } catch (...) {
+    db.Rollback();
+    throw;
+  }
+}
+
+class CGroupFeed {
+ public:
+  CGroupFeed(CLogDatabase& db, int64_t device, int group, int64_t generation,
+             TFeedResult& result)
+      : db_(db), device_(device), group_(group), generation_(generation), result_(result),
+        setup_(GroupSetups[static_cast<size_t>(group)]) {}
+
+  // One file in one transaction.
+  void Feed(const std::string& path, const std::string& name, const struct stat& st) {
+    db_.Begin();
+    try {
+      db_.LockDevice(device_);
+      // Confirmed under the lock: another feed may have loaded it meanwhile.
+      std::optional<TLoadedFile> known = db_.LoadedFile(generation_, name);
+      if (known && known->Size == static_cast<uint64_t>(st.st_size) &&
+          known->MtimeNs == MtimeNs(st)) {
+        db_.Commit();
+        ++result_.Unchanged;
+        return;
+      }
+      records_.Clear();
+      CZELMeterObj::ReadDataLogFile(group_, path, records_);
+      const TFileBytes bytes = ReadFileBytes(path, known ? known->Size : 0);
+      const uint64_t recordSize = 4 * static_cast<uint64_t>(setup_.KeyNum) + 6;
+      if (bytes.Size / recordSize != records_.Count())
+        throw EFOpenError("The file \"" + path + "\" changed while it was read.");
+
+      TLoadedFile entry = known.value_or(TLoadedFile{});
+      size_t from = 0;
+      const bool grown = known && bytes.Size >= known->Size && bytes.PrefixCrc == known->Crc;
+      if (grown) {
+        from = static_cast<size_t>(known->Records);
+      } else if (known) {
+        // Rewritten: the rows of before are not this file's any more.
+        db_.DeleteFileValues(known->Id);
+        entry.Values = entry.Untimed = 0;
+      }
+      if (entry.Id == 0) entry.Id = db_.SaveLoadedFile(generation_, name, entry);
+      const bool changed = !known || from < records_.Count() || !grown;
+      Insert(from, entry);
+      entry.Size = bytes.Size;
+      entry.Records = records_.Count();
+      entry.Crc = bytes.Crc;
+      entry.MtimeNs = MtimeNs(st);
+      db_.SaveLoadedFile(generation_, name, entry);
+      db_.Commit();
+      ++(changed ? result_.Files : result_.Unchanged);
+    } catch (...) {
+      db_.Rollback();
+      throw;
+    }
+  }
+
+ private:
+  void Insert(size_t from, TLoadedFile& entry) {
+    if (from >= records_.Count()) return;
+    const int keys = setup_.KeyNum;
+    char time[48];  // room for any uint16_t fields
+    db_.BeginValues();
+    for (size_t r = from; r < records_.Count(); ++r) {
+      const TLogRecord record = records_[r];
+      const TSystemTime s = record.Stamp();
+      TDateTime t = 0;
+      if (!RecordTime(s, t)) {
+        ++entry.Untimed;
+        ++result_.Untimed;
+        continue;
+      }
+      std::snprintf(time, sizeof time, "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
+                    s.wHour, s.wMinute, s.wSecond);
+      TValueRow row{device_, group_ + 1, time, 0, 0.0, entry.Id};
+      for (int j = 0; j < keys; ++j) {
+        const double v = record.Value(j);
+        // The slots the table shows as "--" hold no measurement.
+        if (setup_.keyArr[j] == 0 || v == static_cast<double>(NoValue)) continue;
+        row.KeyId = setup_.keyArr[j];
+        row.Value = v;
+        db_.AddValue(row);
+        ++entry.Values;
+        ++result_.Values;
+      }
+    }
+    db_.EndValues();
+  }
+
+  CLogDatabase& db_;
+  int64_t device_;
+  int group_;
+  int64_t generation_;
+  TFeedResult& result_;
+  const TDataLogSetup& setup_;
+  TLogRecordList records_;
+};
+
+}  // namespace
+
+TFeedResult FeedDeviceFolder(CLogDatabase& db, const std::string& dataLogFolder,
+                             const std::string& device, const std::optional<std::string>& host,
+                             int port, const PumpHook& pump) {
+  TFeedResult result;
+  db.EnsureSchema();
+  const int64_t deviceId = db.Device(device, host, port);
+  for (int g = 0; g < kGroupCount; ++g) {
+    const TDataLogSetup& setup = GroupSetups[static_cast<size_t>(g)];
+    if (setup.KeyNum == 0 || setup.KeyNum > kMaxKeys) continue;  // nothing the reader can read
+    const std::string folder = dataLogFolder + "Group" + std::to_string(g + 1) + "/";
+    std::vector<std::string> files;
+    FindFiles(folder, ".dat", files, pump);
+    if (files.empty()) continue;
+    const int64_t generation = GroupGeneration(db, deviceId, g, setup);
+    std::unordered_map<std::string, TLoadedFile> known;
+    for (auto& [name, entry] : db.LoadedFiles(generation)) known.emplace(name, entry);
+    CGroupFeed feed(db, deviceId, g, generation, result);
+    for (const std::string& path : files) {
+      if (pump && pump()) {
+        result.Stopped = true;
+        return result;
+      }
+      struct stat st {};
+      if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      const std::string name = path.substr(folder.size());
+      // The common case of a re-feed, without a transaction or a read.
+      const auto it = known.find(name);
+      if (it != known.end() && it->second.Size == static_cast<uint64_t>(st.st_size) &&
+          it->second.MtimeNs == MtimeNs(st)) {
+        ++result.Unchanged;
+        continue;
+      }
+      feed.Feed(path, name, st);
+    }
+  }
+  return result;
+}
+
+std::string FeedSummary(const TFeedResult& r) {
+  return "Database\t" + std::to_string(r.Files) + " files loaded\t" +
+         std::to_string(r.Unchanged) + " unchanged\t" + std::to_string(r.Values) +
+         " values\t" + std::to_string(r.Untimed) + " records without a valid time";
+}
