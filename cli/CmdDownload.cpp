@@ -9,9 +9,9 @@
 #include "app/DeviceLock.h"
 #include "app/LogDownload.h"
 #include "cli/CliArgs.h"
-#include "cli/DatabaseOption.h"
 #include "cli/Commands.h"
 #include "cli/DataDir.h"
+#include "cli/DatabaseOption.h"
 #include "cli/ErrorText.h"
 #include "cli/FtpSession.h"
 #include "cli/MeterSession.h"
@@ -69,7 +69,7 @@ std::string ClaimDeviceName(const std::string& claimDir, const std::string& devi
 }
 
 int Run(int argc, char** argv, bool sync) {
-  std::set<std::string> values = {"--host",    "--port",    "--ftp-port", "--data-dir",
+  std::set<std::string> values = {"--host",    "--port",    "--ftp-port",  "--data-dir",
                                   "--pace-ms", "--timeout", "--low-speed", "--db"};
   std::set<std::string> flags = {"--other-meter"};
   if (sync) {

@@ -201,7 +201,8 @@ std::string Tsv(std::string s) {
 }  // namespace
 
 int CmdFleet(int argc, char** argv) {
-  CliArgs args(argc, argv, 2, {"--jobs", "--data-dir", "--pace-ms", "--timeout", "--low-speed", "--db"},
+  CliArgs args(argc, argv, 2,
+               {"--jobs", "--data-dir", "--pace-ms", "--timeout", "--low-speed", "--db"},
                {"--json", "--no-workbook"});
   if (args.Help()) {
     std::fputs(kFleetUsage, stdout);

@@ -20,18 +20,18 @@ class EDatabaseError : public std::runtime_error {
 // What the database knows of one .dat file it loaded.
 struct TLoadedFile {
   int64_t Id = 0;
-  uint64_t Size = 0;       // bytes of the file when it was loaded
-  uint64_t Records = 0;    // whole records in those bytes
-  uint32_t Crc = 0;        // CRC-32 of those bytes
-  int64_t MtimeNs = 0;     // its modification time then
-  uint64_t Values = 0;     // value rows stored for it
-  uint64_t Untimed = 0;    // records left out for a time that can't be made
+  uint64_t Size = 0;     // bytes of the file when it was loaded
+  uint64_t Records = 0;  // whole records in those bytes
+  uint32_t Crc = 0;      // CRC-32 of those bytes
+  int64_t MtimeNs = 0;   // its modification time then
+  uint64_t Values = 0;   // value rows stored for it
+  uint64_t Untimed = 0;  // records left out for a time that can't be made
 };
 
 // One logged value as stored.
 struct TValueRow {
   int64_t Device;
-  int Group;  // 1-10
+  int Group;         // 1-10
   const char* Time;  // "YYYY-MM-DD HH:MM:SS"
   int KeyId;
   double Value;
@@ -61,8 +61,7 @@ class CLogDatabase {
 
   // The latest key generation of a device's group (1-10): its id and key
   // ids in slot order; false when the group has none yet.
-  virtual bool LatestGeneration(int64_t device, int group, int64_t& id,
-                                std::vector<int>& keys) = 0;
+  virtual bool LatestGeneration(int64_t device, int group, int64_t& id, std::vector<int>& keys) = 0;
   // A new generation after the latest, with its keys and their captions.
   virtual int64_t AddGeneration(int64_t device, int group, const std::vector<int>& keys,
                                 const std::vector<std::string>& captions) = 0;

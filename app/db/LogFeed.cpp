@@ -79,62 +79,98 @@ int64_t GroupGeneration(CLogDatabase& db, int64_t device, int group, const TData
   }
 }
 
-class CGroupFeed {
+// Files go in whole with their entries, many to a transaction: a commit
+// costs the index pages it touched, so one per file would cost more than the
+// rows. A kill still leaves the database at a file boundary.
+class CBatch {
  public:
-  CGroupFeed(CLogDatabase& db, int64_t device, int group, int64_t generation,
-             TFeedResult& result)
-      : db_(db), device_(device), group_(group), generation_(generation), result_(result),
-        setup_(GroupSetups[static_cast<size_t>(group)]) {}
+  CBatch(CLogDatabase& db, int64_t device) : db_(db), device_(device) {}
+  ~CBatch() {
+    if (open_) db_.Rollback();
+  }
+  CBatch(const CBatch&) = delete;
+  CBatch& operator=(const CBatch&) = delete;
 
-  // One file in one transaction.
-  void Feed(const std::string& path, const std::string& name, const struct stat& st) {
+  void Open() {
+    if (open_) return;
     db_.Begin();
-    try {
-      db_.LockDevice(device_);
-      // Confirmed under the lock: another feed may have loaded it meanwhile.
-      std::optional<TLoadedFile> known = db_.LoadedFile(generation_, name);
-      if (known && known->Size == static_cast<uint64_t>(st.st_size) &&
-          known->MtimeNs == MtimeNs(st)) {
-        db_.Commit();
-        ++result_.Unchanged;
-        return;
-      }
-      records_.Clear();
-      CZELMeterObj::ReadDataLogFile(group_, path, records_);
-      const TFileBytes bytes = ReadFileBytes(path, known ? known->Size : 0);
-      const uint64_t recordSize = 4 * static_cast<uint64_t>(setup_.KeyNum) + 6;
-      if (bytes.Size / recordSize != records_.Count())
-        throw EFOpenError("The file \"" + path + "\" changed while it was read.");
-
-      TLoadedFile entry = known.value_or(TLoadedFile{});
-      size_t from = 0;
-      const bool grown = known && bytes.Size >= known->Size && bytes.PrefixCrc == known->Crc;
-      if (grown) {
-        from = static_cast<size_t>(known->Records);
-      } else if (known) {
-        // Rewritten: the rows of before are not this file's any more.
-        db_.DeleteFileValues(known->Id);
-        entry.Values = entry.Untimed = 0;
-      }
-      if (entry.Id == 0) entry.Id = db_.SaveLoadedFile(generation_, name, entry);
-      const bool changed = !known || from < records_.Count() || !grown;
-      Insert(from, entry);
-      entry.Size = bytes.Size;
-      entry.Records = records_.Count();
-      entry.Crc = bytes.Crc;
-      entry.MtimeNs = MtimeNs(st);
-      db_.SaveLoadedFile(generation_, name, entry);
-      db_.Commit();
-      ++(changed ? result_.Files : result_.Unchanged);
-    } catch (...) {
-      db_.Rollback();
-      throw;
-    }
+    open_ = true;
+    db_.LockDevice(device_);
+  }
+  void Commit() {
+    if (!open_) return;
+    open_ = false;
+    db_.Commit();
+    values_ = 0;
+  }
+  void Added(size_t values) {
+    values_ += values + 1;
+    if (values_ >= kValuesPerCommit) Commit();
   }
 
  private:
-  void Insert(size_t from, TLoadedFile& entry) {
-    if (from >= records_.Count()) return;
+  static constexpr size_t kValuesPerCommit = 250000;
+  CLogDatabase& db_;
+  int64_t device_;
+  bool open_ = false;
+  size_t values_ = 0;
+};
+
+class CGroupFeed {
+ public:
+  CGroupFeed(CLogDatabase& db, CBatch& batch, int group, int64_t device, int64_t generation,
+             TFeedResult& result)
+      : db_(db),
+        batch_(batch),
+        device_(device),
+        group_(group),
+        generation_(generation),
+        result_(result),
+        setup_(GroupSetups[static_cast<size_t>(group)]) {}
+
+  void Feed(const std::string& path, const std::string& name, const struct stat& st) {
+    batch_.Open();
+    // Confirmed under the lock: another feed may have loaded it meanwhile.
+    std::optional<TLoadedFile> known = db_.LoadedFile(generation_, name);
+    if (known && known->Size == static_cast<uint64_t>(st.st_size) &&
+        known->MtimeNs == MtimeNs(st)) {
+      ++result_.Unchanged;
+      return;
+    }
+    records_.Clear();
+    CZELMeterObj::ReadDataLogFile(group_, path, records_);
+    const TFileBytes bytes = ReadFileBytes(path, known ? known->Size : 0);
+    const uint64_t recordSize = 4 * static_cast<uint64_t>(setup_.KeyNum) + 6;
+    if (bytes.Size / recordSize != records_.Count())
+      throw EFOpenError("The file \"" + path + "\" changed while it was read.");
+
+    TLoadedFile entry = known.value_or(TLoadedFile{});
+    size_t from = 0;
+    const bool grown = known && bytes.Size >= known->Size && bytes.PrefixCrc == known->Crc;
+    if (grown) {
+      from = static_cast<size_t>(known->Records);
+    } else if (known) {
+      // Rewritten: the rows of before are not this file's any more.
+      db_.DeleteFileValues(known->Id);
+      entry.Values = entry.Untimed = 0;
+    }
+    if (entry.Id == 0) entry.Id = db_.SaveLoadedFile(generation_, name, entry);
+    const bool changed = !known || from < records_.Count() || !grown;
+    const size_t values = Insert(from, entry);
+    entry.Size = bytes.Size;
+    entry.Records = records_.Count();
+    entry.Crc = bytes.Crc;
+    entry.MtimeNs = MtimeNs(st);
+    db_.SaveLoadedFile(generation_, name, entry);
+    ++(changed ? result_.Files : result_.Unchanged);
+    batch_.Added(values);
+  }
+
+ private:
+  // The values of records from on; returns how many went in.
+  size_t Insert(size_t from, TLoadedFile& entry) {
+    if (from >= records_.Count()) return 0;
+    size_t stored = 0;
     const int keys = setup_.KeyNum;
     char time[48];  // room for any uint16_t fields
     db_.BeginValues();
@@ -157,14 +193,17 @@ class CGroupFeed {
         row.KeyId = setup_.keyArr[j];
         row.Value = v;
         db_.AddValue(row);
-        ++entry.Values;
-        ++result_.Values;
+        ++stored;
       }
     }
     db_.EndValues();
+    entry.Values += stored;
+    result_.Values += stored;
+    return stored;
   }
 
   CLogDatabase& db_;
+  CBatch& batch_;
   int64_t device_;
   int group_;
   int64_t generation_;
@@ -191,9 +230,11 @@ TFeedResult FeedDeviceFolder(CLogDatabase& db, const std::string& dataLogFolder,
     const int64_t generation = GroupGeneration(db, deviceId, g, setup);
     std::unordered_map<std::string, TLoadedFile> known;
     for (auto& [name, entry] : db.LoadedFiles(generation)) known.emplace(name, entry);
-    CGroupFeed feed(db, deviceId, g, generation, result);
+    CBatch batch(db, deviceId);
+    CGroupFeed feed(db, batch, g, deviceId, generation, result);
     for (const std::string& path : files) {
       if (pump && pump()) {
+        batch.Commit();
         result.Stopped = true;
         return result;
       }
@@ -209,12 +250,13 @@ TFeedResult FeedDeviceFolder(CLogDatabase& db, const std::string& dataLogFolder,
       }
       feed.Feed(path, name, st);
     }
+    batch.Commit();
   }
   return result;
 }
 
 std::string FeedSummary(const TFeedResult& r) {
-  return "Database\t" + std::to_string(r.Files) + " files loaded\t" +
-         std::to_string(r.Unchanged) + " unchanged\t" + std::to_string(r.Values) +
-         " values\t" + std::to_string(r.Untimed) + " records without a valid time";
+  return "Database\t" + std::to_string(r.Files) + " files loaded\t" + std::to_string(r.Unchanged) +
+         " unchanged\t" + std::to_string(r.Values) + " values\t" + std::to_string(r.Untimed) +
+         " records without a valid time";
 }

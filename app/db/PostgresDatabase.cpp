@@ -139,7 +139,8 @@ class CPostgresDatabase : public CLogDatabase {
     Result k = Query("SELECT key_id FROM group_key WHERE generation_id = $1::bigint ORDER BY slot",
                      {idText.c_str()});
     keys.clear();
-    for (int i = 0; i < PQntuples(k.get()); ++i) keys.push_back(std::stoi(PQgetvalue(k.get(), i, 0)));
+    for (int i = 0; i < PQntuples(k.get()); ++i)
+      keys.push_back(std::stoi(PQgetvalue(k.get(), i, 0)));
     return true;
   }
 
@@ -155,9 +156,10 @@ class CPostgresDatabase : public CLogDatabase {
     const std::string id = PQgetvalue(r.get(), 0, 0);
     for (size_t j = 0; j < keys.size(); ++j) {
       const std::string slot = std::to_string(j + 1), key = std::to_string(keys[j]);
-      Query("INSERT INTO group_key(generation_id, slot, key_id, caption) "
-            "VALUES ($1::bigint, $2::smallint, $3::integer, $4)",
-            {id.c_str(), slot.c_str(), key.c_str(), captions[j].c_str()});
+      Query(
+          "INSERT INTO group_key(generation_id, slot, key_id, caption) "
+          "VALUES ($1::bigint, $2::smallint, $3::integer, $4)",
+          {id.c_str(), slot.c_str(), key.c_str(), captions[j].c_str()});
     }
     return std::stoll(id);
   }
@@ -206,8 +208,8 @@ class CPostgresDatabase : public CLogDatabase {
   }
 
   void BeginValues() override {
-    Result r(PQexec(conn_,
-                    "COPY log_value(device_id, group_no, time, key_id, value, file_id) FROM STDIN"));
+    Result r(PQexec(
+        conn_, "COPY log_value(device_id, group_no, time, key_id, value, file_id) FROM STDIN"));
     if (PQresultStatus(r.get()) != PGRES_COPY_IN) Fail(r.get());
     copying_ = true;
     copy_.clear();

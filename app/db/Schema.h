@@ -16,4 +16,5 @@ std::string SchemaSql(TSqlDialect dialect);
 std::string NewerSchemaText(int64_t version);
 
 // log_file's columns in TLoadedFile's order.
-constexpr const char* kLoadedFileColumns = "id, size, records, crc32, mtime_ns, value_rows, untimed";
+constexpr const char* kLoadedFileColumns =
+    "id, size, records, crc32, mtime_ns, value_rows, untimed";
