@@ -11,6 +11,7 @@
 
 #include "app/GroupFiles.h"
 #include "app/GroupKeys.h"
+#include "app/LogTable.h"
 #include "app/OfflineLoad.h"
 #include "app/TransferMeter.h"
 #include "app/WorkbookBuild.h"
@@ -46,7 +47,7 @@ std::string ByteSize(int64_t bytes) {
   return text;
 }
 
-void CDownloadView::GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
+void CDownloadSink::GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
                                   int64_t bytes) {
   char caption[32];
   std::snprintf(caption, sizeof caption, "Group %.2d: ", group + 1);
@@ -57,7 +58,7 @@ void CDownloadView::GroupProgress(int group, size_t filesDone, size_t files, int
 void CLogDownload::Pause(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {
-    if (view_.Pump() || !view_.SessionOpen()) return;
+    if (sink_.Pump() || !sink_.SessionOpen()) return;
     const auto left = end - std::chrono::steady_clock::now();
     std::this_thread::sleep_for(
         std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
@@ -66,7 +67,7 @@ void CLogDownload::Pause(int ms) {
 
 TGroupFetchEvents CLogDownload::Events() {
   TGroupFetchEvents e;
-  e.Continue = [this] { return view_.SessionOpen() && !view_.Pump(); };
+  e.Continue = [this] { return sink_.SessionOpen() && !sink_.Pump(); };
   e.Pause = [this](int ms) { Pause(ms); };
   return e;
 }
@@ -85,32 +86,33 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result, bool onlyNe
   if (setupRead_ && !SameGroupKeys(dataLog, group, setup)) {
     const std::string aside = MoveGroupAside(dataLog, group);
     if (!aside.empty() && onlyNew)
-      view_.ShowError("The keys that Group " + std::to_string(group + 1) +
-                      " logs have changed: its earlier files were moved to " + aside + ".");
+      sink_.ShowMessage(TMessageKind::Error,
+                        "The keys that Group " + std::to_string(group + 1) +
+                            " logs have changed: its earlier files were moved to " + aside + ".");
     std::remove(GroupKeysPath(dataLog, group).c_str());
   }
   // A link in the group's place is never followed: the fetch stays in the data folder.
   if (!MakeRealFolder(d)) throw std::runtime_error("Unable to make the folder " + d);
   RemoveStaleTempsIn(d);
-  view_.ShowStatus(1, CGroupFetcher::RemoteFolder(group));
+  sink_.ShowStatus(1, CGroupFetcher::RemoteFolder(group));
 
   events.FileStarted = [this](const std::string& remotePath, int32_t expected) {
-    view_.FileStarted(expected);
-    view_.ShowStatus(2, remotePath);
+    sink_.FileStarted(expected);
+    sink_.ShowStatus(2, remotePath);
   };
   events.FileFailed = [this](const std::string& local, const std::string&) {
-    view_.ShowStatus(2, "Get file failed: " + local);
+    sink_.ShowStatus(2, "Get file failed: " + local);
   };
   if (!onlyNew) {
     events.FileArrived = [this, group](const std::string& local, const std::string& name) {
       CZELMeterObj::ReadDataLogFile(group, local);
-      view_.ShowRecords(LogRecords.Count());
-      view_.AddFileNode(NodeText(name));
+      sink_.RecordsChanged(LogRecords.Count());
+      sink_.FileNodeAdded(NodeText(name));
     };
   }
   events.Progress = [this, group](size_t filesDone, size_t files, int64_t bytesDone,
                                   int64_t bytes) {
-    view_.GroupProgress(group, filesDone, files, bytesDone, bytes);
+    sink_.GroupProgress(group, filesDone, files, bytesDone, bytes);
   };
   const TGroupFetchResult r =
       fetcher_.FetchGroup(group, d, events, onlyNew ? TFetchMode::OnlyNew : TFetchMode::All);
@@ -123,23 +125,23 @@ void CLogDownload::DownloadGroup(int group, TDownloadResult& result, bool onlyNe
   // A folder the meter does not have, for a group with nothing here, loses nothing.
   const bool listFailed = r.ListFailed && !files.empty();
   if (!r.Completed && !(r.ListFailed && files.empty())) groupsCompleted_ = false;
-  view_.ShowStatus(2, "");
+  sink_.ShowStatus(2, "");
   if (listFailed) {
     ++result.ListFailed;
-    view_.ShowStatus(1, "The files of Group " + std::to_string(group + 1) +
+    sink_.ShowStatus(1, "The files of Group " + std::to_string(group + 1) +
                             " could not be listed (" + r.Error + "); its earlier files were kept.");
   }
   if (onlyNew || listFailed) {
     // Every local file of the group, the meter's dropped ones included, as an offline load reads
     // them.
-    ReadGroupRecords(dataLog, group, [this] { return view_.Pump(); });
-    view_.ShowRecords(LogRecords.Count());
+    ReadGroupRecords(dataLog, group, [this] { return sink_.Pump(); });
+    sink_.RecordsChanged(LogRecords.Count());
     std::vector<std::string> nodes;
     for (const std::string& f : files) nodes.push_back(NodeText(f.substr(d.size())));
     std::stable_sort(nodes.begin(), nodes.end(), [](const std::string& a, const std::string& b) {
       return strcasecmp(a.c_str(), b.c_str()) < 0;  // as the listing's names are walked
     });
-    for (const std::string& n : nodes) view_.AddFileNode(n);
+    for (const std::string& n : nodes) sink_.FileNodeAdded(n);
     result.Kept[group] = files.size() > r.Fetched ? files.size() - r.Fetched : 0;
   }
 }
@@ -152,18 +154,18 @@ bool CLogDownload::SameMeterOrConfirmed(const std::string& dataLog) {
   const std::string text =
       "The folder " + dataLog + " holds the logs of the meter with serial number " + held +
       ", but this meter's serial number is " + serial + " (two meters with the same device name?).";
-  if (ReplaceOtherMeter || view_.ConfirmOtherMeter(text + "\nReplace them with this meter's logs?"))
+  if (ReplaceOtherMeter || sink_.ConfirmOtherMeter(text + "\nReplace them with this meter's logs?"))
     return true;
-  view_.ShowMessage(TMessageKind::Error, text + "\nNothing was downloaded.");
+  sink_.ShowMessage(TMessageKind::Error, text + "\nNothing was downloaded.");
   return false;
 }
 
 void CLogDownload::ReadSetup(const std::string& dataLog, TDownloadResult& result) {
   const auto before = GroupSetups;  // a read that fails part-way leaves zeros behind it
-  setupRead_ = view_.ReadSnapShotSetup();
+  setupRead_ = ReadMeterSetup && ReadMeterSetup();
   if (setupRead_) {
     CZELMeterObj::SaveSetupAndNames(MeterSerial);
-    view_.ShowStatus(1, "Read SnapShot Setup Successed.");
+    sink_.ShowStatus(1, "Read SnapShot Setup Successed.");
     return;
   }
   result.SetupFailed = true;
@@ -176,39 +178,37 @@ void CLogDownload::ReadSetup(const std::string& dataLog, TDownloadResult& result
     PanelNames = names;
   }
   CZELMeterObj::SaveSetupAndNames(MeterSerial);
-  view_.ShowStatus(1, "Read SnapShot Setup failed.");
+  sink_.ShowStatus(1, "Read SnapShot Setup failed.");
 }
 
 void CLogDownload::EndEarly() {
-  if (view_.FtpOpen()) view_.CloseFtp();
+  if (FtpConnectedQuietly(ftp_)) FtpCloseQuietly(ftp_);
 }
 
 TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   // Panel 0's group progress never outlives the command, however it ends.
   struct ClearProgress {
-    CDownloadView& view;
-    ~ClearProgress() { view.ShowStatus(0, ""); }
-  } clearProgress{view_};
+    CDownloadSink& sink;
+    ~ClearProgress() { sink.ShowStatus(0, ""); }
+  } clearProgress{sink_};
   TDownloadResult result;
   groupsCompleted_ = true;
-  view_.EnableDownload(false);
-  if (!view_.DeviceNameRead()) {
+  sink_.EnableDownload(false);
+  if (!DeviceNameRead) {
     // The name still held belongs to another meter (or to none): its folder must not be touched.
-    view_.ShowMessage(TMessageKind::Error,
+    sink_.ShowMessage(TMessageKind::Error,
                       "The device name could not be read from the meter, so its folder is unknown. "
                       "Nothing was downloaded; connect again and retry.");
     return result;
   }
-  size_t groupsInTree = 0;
-  for (size_t i = 0; i < view_.NodeCount(); ++i) groupsInTree += view_.IsGroupNode(i) ? 1 : 0;
-  if (groupsInTree < static_cast<size_t>(kGroupCount)) throw std::out_of_range("Invalid index");
+  if (!sink_.ShowsEveryGroup()) throw std::out_of_range("Invalid index");
   // A session the server dropped since the last download must not pass for
   // one that lists nothing.
   fetcher_.EnsureLiveSession(Events());
 
   const std::string dataLog = DeviceDataLogFolder(PanelNames.DeviceName);
   if (!SameMeterOrConfirmed(dataLog)) {
-    view_.EnableDownload(true);  // nothing was started: the operator may still change his mind
+    sink_.EnableDownload(true);  // nothing was started: the operator may still change his mind
     result.OtherMeter = true;
     return result;
   }
@@ -218,44 +218,33 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   std::unique_ptr<CWorkbookBuild> build;
   if (workbook) {
     build = std::make_unique<CWorkbookBuild>(WorkbookPathOf(dataLog));
-    view_.UpdateWorkbook(build->Path(), -1);
+    UpdateWorkbook(build->Path(), -1, [this] { return sink_.Pump(); });
   }
   const auto start = std::chrono::steady_clock::now();
-  view_.ShowStatus(1, "Starting to download logs.");
+  sink_.ShowStatus(1, "Starting to download logs.");
 
-  size_t node = 0;
-  int group = 0;
-  while (group < kGroupCount) {
-    if (!view_.SessionOpen() || view_.Pump()) {
+  for (int group = 0; group < kGroupCount; ++group) {
+    if (!sink_.SessionOpen() || sink_.Pump() || !sink_.GroupStarted(group)) {
       EndEarly();
       return result;
     }
-    if (node >= view_.NodeCount()) throw std::out_of_range("Invalid index");
-    if (!view_.IsGroupNode(node)) {
-      ++node;
-      continue;
-    }
-    if (!view_.SelectNode(node)) {
-      EndEarly();
-      return result;
-    }
-    view_.BeginGroup(group, view_.NodeCaption(node));
-    view_.RemoveChildren(node);
     DownloadGroup(group, result, onlyNew);
-    view_.EnableDownload(true);
+    sink_.EnableDownload(true);
     result.Records[group] = LogRecords.Count();
+    // One bad time stamp must not end a long download.
+    bool timesValid = true;
     try {
-      view_.SetTimeRange();
+      TDateTime first = 0, last = 0;
+      RecordsTimeSpan(LogRecords, first, last);
     } catch (const EConvertError& e) {
-      view_.ShowError(e.what());  // one bad time stamp must not end a long download
+      timesValid = false;
+      sink_.ShowMessage(TMessageKind::Error, e.what());
     }
-    view_.SetLogsNumber(LogRecords.Count());
-    if (build && view_.UpdateWorkbook(build->Path(), group).Stopped) {
+    sink_.GroupEnded(group, LogRecords.Count(), timesValid);
+    if (build && UpdateWorkbook(build->Path(), group, [this] { return sink_.Pump(); }).Stopped) {
       EndEarly();
       return result;
     }
-    ++node;
-    ++group;
   }
   if (build && !build->Commit())
     throw EWorkbookError("Unable to write the workbook " + build->Target());
@@ -269,8 +258,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
     }
     PruneFolder(dataLog, keep);
   }
-  view_.SelectFirstNode();
-  view_.EnableDisplayGroup();
+  sink_.DownloadFinished();
   const auto seconds = static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
           .count());
@@ -278,8 +266,8 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
                               : "Finished to download logs, elapsed time: ") +
                      ClockText(seconds);
   result.Finished = true;
-  view_.ShowStatus(0, "");
-  view_.ShowStatus(1, result.FinalText);
+  sink_.ShowStatus(0, "");
+  sink_.ShowStatus(1, result.FinalText);
   std::string failures;
   if (result.Failed != 0)
     failures +=
@@ -294,7 +282,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
     failures +=
         "\nThe meter's data log setup could not be read: the files were read with the setup kept "
         "from before.";
-  view_.ShowMessage(failures.empty() ? TMessageKind::Information : TMessageKind::Warning,
+  sink_.ShowMessage(failures.empty() ? TMessageKind::Information : TMessageKind::Warning,
                     result.FinalText + failures);
   return result;
 }

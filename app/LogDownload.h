@@ -1,9 +1,10 @@
 #pragma once
 // "Download All Group": the device's data log folder fetched anew from the
 // meter, group by group, each group read, shown and written into the working
-// workbook. Written once against a small view; the window implements it
-// with its tree, table and status bar, krvo download with the terminal.
+// workbook. Written once against a small sink of events; the window shows
+// them with its tree, table and status bar, krvo download on the terminal.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/PumpHook.h"
@@ -15,60 +16,46 @@ std::string ByteSize(int64_t bytes);
 
 enum class TMessageKind { Information, Warning, Error };
 
-class CDownloadView {
+// What a download tells whoever shows it, and the little it must ask.
+class CDownloadSink {
  public:
-  virtual ~CDownloadView() = default;
+  virtual ~CDownloadSink() = default;
   // Panel 1: session and progress texts; panel 2: the file; panel 0: the
   // group's overall progress.
   virtual void ShowStatus(int panel, const std::string& text) = 0;
+  // The final word, or (an error) what ended one step; the download goes on.
   virtual void ShowMessage(TMessageKind kind, const std::string& text) = 0;
-  // An error that ends one step; the download goes on.
-  virtual void ShowError(const std::string& text) = 0;
   // Lets pending events run; true when the application is closing.
   virtual bool Pump() = 0;
   // Whether the meter session is still open.
   virtual bool SessionOpen() = 0;
-  // Whether this session read the device's names (and so its folder's name).
-  virtual bool DeviceNameRead() = 0;
+  // The device folder holds another meter's logs (text says which): true to
+  // go on and replace them.
+  virtual bool ConfirmOtherMeter(const std::string& /*text*/) { return false; }
 
-  // The tree, nodes counted depth first.
-  virtual size_t NodeCount() = 0;
-  virtual bool IsGroupNode(size_t node) = 0;
-  virtual std::string NodeCaption(size_t node) = 0;
-  // Selects the node; false when no group node is then selected.
-  virtual bool SelectNode(size_t node) = 0;
-  virtual void RemoveChildren(size_t node) = 0;
-  // Adds a child under the selected node when that is a group node.
-  virtual void AddFileNode(const std::string& text) = 0;
-  virtual void SelectFirstNode() = 0;
-
-  // The table: a group begins ("Logs Number of Group NN:", "0", its columns).
-  virtual void BeginGroup(int group, const std::string& caption) = 0;
-  // LogRecords changed: the row count and a repaint.
-  virtual void ShowRecords(size_t count) = 0;
-  // Throws EConvertError for a first or last record without a valid time.
-  virtual void SetTimeRange() = 0;
-  virtual void SetLogsNumber(size_t count) = 0;
-
-  // Commands: the download item's state, "Display Selected Group" enabled.
-  virtual void EnableDownload(bool enabled) = 0;
-  virtual void EnableDisplayGroup() = 0;
-  // Reads the ten group setups from the meter again into GroupSetups.
-  virtual bool ReadSnapShotSetup() = 0;
-  // Writes the names sheet (-1) or group's sheet into the workbook at path.
-  virtual TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) = 0;
-  // The FTP session is closed (the command stops).
-  virtual void CloseFtp() = 0;
-  // Whether the FTP session is open.
-  virtual bool FtpOpen() = 0;
+  // Whether each of the ten groups has its place to be shown; the download
+  // does not start without them.
+  virtual bool ShowsEveryGroup() { return true; }
+  // Group (0-9) begins: its file nodes of before go, the table shows it
+  // (empty). False stops the download.
+  virtual bool GroupStarted(int /*group*/) { return true; }
   // A fetch begins: the listing's size of the file.
   virtual void FileStarted(int32_t /*expectedSize*/) {}
-  // The device folder holds another meter's logs (text says which): true to go on and replace them.
-  virtual bool ConfirmOtherMeter(const std::string& /*text*/) { return false; }
   // After each file of a group: files and bytes done of the listing's total.
   // By default a line on panel 0.
   virtual void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
                              int64_t bytes);
+  // LogRecords changed: count records now.
+  virtual void RecordsChanged(size_t /*count*/) {}
+  // A file node under the group being downloaded.
+  virtual void FileNodeAdded(const std::string& /*text*/) {}
+  // The group's records are all read; timesValid is false when its first or
+  // last record has no valid time (an error already shown).
+  virtual void GroupEnded(int /*group*/, size_t /*records*/, bool /*timesValid*/) {}
+  // Whether the download command may be started (off while one runs).
+  virtual void EnableDownload(bool /*enabled*/) {}
+  // Every group was walked and shown.
+  virtual void DownloadFinished() {}
 };
 
 struct TDownloadResult {
@@ -85,8 +72,8 @@ struct TDownloadResult {
 
 class CLogDownload {
  public:
-  CLogDownload(TFtpClient& ftp, CDownloadView& view, int pauseMs)
-      : ftp_(ftp), view_(view), pauseMs_(pauseMs), fetcher_(ftp, pauseMs) {}
+  CLogDownload(TFtpClient& ftp, CDownloadSink& sink, int pauseMs)
+      : ftp_(ftp), sink_(sink), pauseMs_(pauseMs), fetcher_(ftp, pauseMs) {}
 
   // "Download All Group". Errors that end it (the FTP server unreachable or
   // refusing the login, an empty tree's "Invalid index", a workbook that
@@ -110,9 +97,15 @@ class CLogDownload {
 
   // The serial number of the connected meter (0: unknown), recorded in the
   // device folder; a folder that records another one is not written unless
-  // ReplaceOtherMeter is set or the view confirms it.
+  // ReplaceOtherMeter is set or the sink confirms it.
   uint32_t MeterSerial = 0;
   bool ReplaceOtherMeter = false;
+  // Whether this session read the device's names (and so its folder's name):
+  // without them nothing is downloaded.
+  bool DeviceNameRead = false;
+  // Reads the ten group setups from the meter again into GroupSetups; false
+  // when that failed (or there is no meter to ask).
+  std::function<bool()> ReadMeterSetup;
 
  private:
   TDownloadResult Run(bool onlyNew, bool workbook);
@@ -125,7 +118,7 @@ class CLogDownload {
   bool groupsCompleted_ = true;
 
   TFtpClient& ftp_;
-  CDownloadView& view_;
+  CDownloadSink& sink_;
   int pauseMs_;
   CGroupFetcher fetcher_;
 };

@@ -126,13 +126,15 @@ int Run(int argc, char** argv, bool sync) {
     }
   }
 
-  CTerminalDownloadView view(session.Meter(), ftp, isatty(STDERR_FILENO) == 1);
+  CTerminalDownloadView view(isatty(STDERR_FILENO) == 1);
   view.SetFinalLineOnStdout(!sync);
   ftp.OnWorkBegin = [&view](TWorkMode, int32_t maximum) { view.WorkBegin(maximum); };
   ftp.OnWork = [&view](TWorkMode, int32_t count) { view.Work(count); };
   CLogDownload download(ftp, view, pace);
   download.MeterSerial = session.Meter().DeviceInfo().SerialNumber;
   download.ReplaceOtherMeter = args.Has("--other-meter");
+  download.DeviceNameRead = session.Meter().NamesRead();
+  download.ReadMeterSetup = [&session] { return session.Meter().ReadSnapShotSetup(); };
   TDownloadResult result;
   try {
     result = sync ? download.mniDownloadNewClick(workbook) : download.mniDownload1Click();

@@ -5,11 +5,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/LogTable.h"
 #include "cli/FtpSession.h"
 #include "cli/TerminalWidth.h"
-#include "meter/DataFolder.h"
-#include "retrieval/FtpErrors.h"
 
 namespace {
 
@@ -22,8 +19,7 @@ constexpr double kRateInterval = 1.0;
 
 }  // namespace
 
-CTerminalDownloadView::CTerminalDownloadView(CZELMeterObj& meter, TFtpClient& ftp, bool tty)
-    : meter_(meter), ftp_(ftp), tty_(tty) {
+CTerminalDownloadView::CTerminalDownloadView(bool tty) : tty_(tty) {
   if (!tty_) return;
   WatchTerminalWidth();
   columns_ = TerminalColumns();
@@ -65,8 +61,6 @@ void CTerminalDownloadView::ShowMessage(TMessageKind kind, const std::string& te
   if (kind != TMessageKind::Information) Line(text);
 }
 
-void CTerminalDownloadView::ShowError(const std::string& text) { Line(text); }
-
 bool CTerminalDownloadView::Pump() {
   // A resize while nothing else is drawn (a pause between files) redraws at once.
   if (tty_ && open_ && TerminalResized()) {
@@ -78,32 +72,14 @@ bool CTerminalDownloadView::Pump() {
 
 bool CTerminalDownloadView::SessionOpen() { return !Interrupted(); }
 
-std::string CTerminalDownloadView::NodeCaption(size_t node) {
-  char caption[32];
-  std::snprintf(caption, sizeof caption, "Group %.2d", static_cast<int>(node) + 1);
-  return caption;
-}
-
-void CTerminalDownloadView::SetTimeRange() {
-  TDateTime a = 0, b = 0;
-  RecordsTimeSpan(LogRecords, a, b);
-}
-
-TWorkbookUpdate CTerminalDownloadView::UpdateWorkbook(const std::string& path, int group) {
-  return ::UpdateWorkbook(path, group, [] { return Interrupted(); });
-}
-
-void CTerminalDownloadView::CloseFtp() { FtpCloseQuietly(ftp_); }
-
-bool CTerminalDownloadView::FtpOpen() { return FtpConnectedQuietly(ftp_); }
-
-void CTerminalDownloadView::BeginGroup(int group, const std::string&) {
+bool CTerminalDownloadView::GroupStarted(int group) {
   // The bar of the group before would stand under this one's name.
   hasProgress_ = false;
   progress_.Group = group;
   groupStarted_ = false;
   fetching_ = false;
   groupFetched_ = lastBytesDone_ = 0;
+  return true;
 }
 
 void CTerminalDownloadView::FileStarted(int32_t expectedSize) {
@@ -118,7 +94,7 @@ void CTerminalDownloadView::FileStarted(int32_t expectedSize) {
 void CTerminalDownloadView::GroupProgress(int group, size_t filesDone, size_t files,
                                           int64_t bytesDone, int64_t bytes) {
   if (!tty_) {
-    CDownloadView::GroupProgress(group, filesDone, files, bytesDone, bytes);
+    CDownloadSink::GroupProgress(group, filesDone, files, bytesDone, bytes);
     return;
   }
   progress_.Group = group;

@@ -1,7 +1,6 @@
 #pragma once
-// The terminal as the download's window: a tree of the ten group nodes,
-// status texts on stderr (one updating line with a bar on a terminal, plain
-// lines otherwise), the workbook in the device's folder.
+// The terminal as the download's window: status texts on stderr (one
+// updating line with a bar on a terminal, plain lines otherwise).
 #include <string>
 
 #include "app/LogDownload.h"
@@ -9,34 +8,16 @@
 #include "cli/ProgressLine.h"
 #include "meter/ZelDef.h"
 
-class CTerminalDownloadView : public CDownloadView {
+class CTerminalDownloadView : public CDownloadSink {
  public:
-  CTerminalDownloadView(CZELMeterObj& meter, TFtpClient& ftp, bool tty);
+  explicit CTerminalDownloadView(bool tty);
   ~CTerminalDownloadView() override;
 
   void ShowStatus(int panel, const std::string& text) override;
   void ShowMessage(TMessageKind kind, const std::string& text) override;
-  void ShowError(const std::string& text) override;
   bool Pump() override;
   bool SessionOpen() override;
-  bool DeviceNameRead() override { return meter_.NamesRead(); }
-  size_t NodeCount() override { return kGroupCount; }
-  bool IsGroupNode(size_t) override { return true; }
-  std::string NodeCaption(size_t node) override;
-  bool SelectNode(size_t) override { return true; }
-  void RemoveChildren(size_t) override {}
-  void AddFileNode(const std::string&) override {}
-  void SelectFirstNode() override {}
-  void BeginGroup(int group, const std::string&) override;
-  void ShowRecords(size_t) override {}
-  void SetTimeRange() override;
-  void SetLogsNumber(size_t) override {}
-  void EnableDownload(bool) override {}
-  void EnableDisplayGroup() override {}
-  bool ReadSnapShotSetup() override { return meter_.ReadSnapShotSetup(); }
-  TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) override;
-  void CloseFtp() override;
-  bool FtpOpen() override;
+  bool GroupStarted(int group) override;
   void FileStarted(int32_t expectedSize) override;
   void GroupProgress(int group, size_t filesDone, size_t files, int64_t bytesDone,
                      int64_t bytes) override;
@@ -53,8 +34,6 @@ class CTerminalDownloadView : public CDownloadView {
   // Draws the updating line anew, fitted to the terminal's width.
   void Redraw();
 
-  CZELMeterObj& meter_;
-  TFtpClient& ftp_;
   bool tty_;
   bool open_ = false;
   std::string panels_[3];

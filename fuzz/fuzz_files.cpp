@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "meter/IniFile.h"
@@ -11,12 +12,23 @@
 
 namespace {
 
-std::string Scratch() {
-  static const std::string dir = [] {
+// The setup file is read by path, so the inputs need a folder; it goes when
+// the fuzzer exits.
+struct TScratch {
+  std::string dir;
+  TScratch() {
     char tmpl[] = "/tmp/krvo-fuzz-XXXXXX";
-    return std::string(mkdtemp(tmpl));
-  }();
-  return dir + "/";
+    dir = std::string(mkdtemp(tmpl)) + "/";
+  }
+  ~TScratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+};
+
+const std::string& Scratch() {
+  static const TScratch scratch;
+  return scratch.dir;
 }
 
 void Write(const std::string& path, const uint8_t* data, size_t size) {
@@ -28,7 +40,7 @@ void Write(const std::string& path, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string folder = Scratch();
+  const std::string& folder = Scratch();
   Write(folder + "DataLogSetup.ini", data, size);
   CIniFile ini(folder + "DataLogSetup.ini");
   ini.WriteString("PanelName", "DeviceName",
@@ -40,10 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const EIniReadError&) {
   }
   if (loaded) {
-    Write(folder + "g.dat", data, size);
     for (int g = 0; g < kGroupCount; ++g) {
       try {
-        CZELMeterObj::ReadDataLogFile(g, folder + "g.dat");
+        CZELMeterObj::ReadDataLogBytes(g, {data, size}, "g.dat", LogRecords);
       } catch (const std::exception&) {
       }
     }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -68,35 +69,78 @@ double MachineMemory() {
   return (static_cast<double>(info.totalram) + static_cast<double>(info.totalswap)) * info.mem_unit;
 }
 
-}  // namespace
-
-void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
-  ReadDataLogFile(group, path, LogRecords);
-}
-
-void CZELMeterObj::ReadDataLogFile(int group, const std::string& path, TLogRecordList& into) {
-  if (group < 0 || group >= kGroupCount) return;
-  const TDataLogSetup& setup = GroupSetups[static_cast<size_t>(group)];
-  const int keys = setup.KeyNum;
-  if (keys == 0) return;
+// The keys a record of group holds; 0 when the group logs nothing (and so
+// nothing is read). name is what a message calls the file.
+int GroupKeys(int group, const std::string& name) {
+  if (group < 0 || group >= kGroupCount) return 0;
+  const int keys = GroupSetups[static_cast<size_t>(group)].KeyNum;
   if (keys > kMaxKeys) {
     // A record has 64 value slots; such a setup cannot be the meter's.
     throw EDataLogError("Data log group " + std::to_string(group + 1) + " lists " +
                         std::to_string(keys) + " keys, more than the 64 a record can hold; \"" +
-                        path + "\" is not read.");
+                        name + "\" is not read.");
+  }
+  return keys;
+}
+
+// Where the bytes of one .dat file come from, in order.
+class CDatBytes {
+ public:
+  virtual ~CDatBytes() = default;
+  // Bytes the file has: its records are those that fit whole.
+  virtual size_t Size() const = 0;
+  // Whether Next needs room to copy into (a file read does; bytes in memory
+  // are handed out where they are).
+  virtual bool Copies() const = 0;
+  // Up to want of the next bytes, in scratch when the source copies; fewer
+  // only where the bytes end early (a file cut short meanwhile).
+  virtual std::span<const uint8_t> Next(uint8_t* scratch, size_t want) = 0;
+};
+
+class CMemoryBytes final : public CDatBytes {
+ public:
+  explicit CMemoryBytes(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  size_t Size() const override { return bytes_.size(); }
+  bool Copies() const override { return false; }
+  std::span<const uint8_t> Next(uint8_t*, size_t want) override {
+    const std::span<const uint8_t> out = bytes_.first(std::min(want, bytes_.size()));
+    bytes_ = bytes_.subspan(out.size());
+    return out;
   }
 
-  // Non-blocking, so that a FIFO in the file's place cannot hang the open.
-  FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  if (file.fd < 0) ThrowOpenError(path, errno);
-  // Nobody else may change the file while it is read.
-  if (flock(file.fd, LOCK_EX | LOCK_NB) != 0) ThrowOpenError(path, errno);
-  struct stat st {};
-  if (fstat(file.fd, &st) != 0) ThrowOpenError(path, errno);
-  if (!S_ISREG(st.st_mode)) return;  // not a log file: a FIFO, a device, a folder
+ private:
+  std::span<const uint8_t> bytes_;
+};
 
+class CFileBytes final : public CDatBytes {
+ public:
+  CFileBytes(int fd, size_t size, const std::string& path) : fd_(fd), size_(size), path_(path) {}
+  size_t Size() const override { return size_; }
+  bool Copies() const override { return true; }
+  std::span<const uint8_t> Next(uint8_t* scratch, size_t want) override {
+    size_t got = 0;
+    while (got < want) {
+      const ssize_t n = ::read(fd_, scratch + got, want - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ThrowOpenError(path_, errno);
+      if (n == 0) break;
+      got += static_cast<size_t>(n);
+    }
+    return {scratch, got};
+  }
+
+ private:
+  int fd_;
+  size_t size_;
+  const std::string& path_;
+};
+
+// Appends the whole records of bytes to into: all of them or, on an error,
+// none.
+void ReadRecords(const TDataLogSetup& setup, int keys, CDatBytes& bytes, const std::string& name,
+                 TLogRecordList& into) {
   const size_t recordSize = 4 * static_cast<size_t>(keys) + 6;
-  const size_t total = static_cast<size_t>(st.st_size) / recordSize;
+  const size_t total = bytes.Size() / recordSize;
   double divisor[kMaxKeys];
   int noKeys[kMaxKeys];  // slots whose key id is 0
   int noKeyCount = 0;
@@ -115,15 +159,15 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path, TLogRecor
   // succeed on credit and the kernel would end the process later.)
   if (static_cast<double>(total) * static_cast<double>(TLogRecordList::RecordBytes(keys)) >
       MachineMemory())
-    ThrowNoMemory(path, total, keys);
+    ThrowNoMemory(name, total, keys);
   try {
     into.SetKeyCount(keys);
     into.Reserve(total);
-    buf.resize(perChunk * recordSize);
+    if (bytes.Copies()) buf.resize(perChunk * recordSize);
   } catch (const std::bad_alloc&) {
-    ThrowNoMemory(path, total, keys);
+    ThrowNoMemory(name, total, keys);
   } catch (const std::length_error&) {
-    ThrowNoMemory(path, total, keys);
+    ThrowNoMemory(name, total, keys);
   }
   // Whole records in chunks small enough to stay in the cache while they are
   // decoded. (A mapping would be no faster to decode, but a file cut short by
@@ -131,21 +175,48 @@ void CZELMeterObj::ReadDataLogFile(int group, const std::string& path, TLogRecor
   size_t done = 0;
   while (done < total) {
     const size_t want = std::min(perChunk, total - done) * recordSize;
-    size_t got = 0;
-    while (got < want) {
-      const ssize_t n = ::read(file.fd, buf.data() + got, want - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        into.Truncate(before);  // all of the file or nothing
-        ThrowOpenError(path, errno);
-      }
-      if (n == 0) break;
-      got += static_cast<size_t>(n);
+    std::span<const uint8_t> chunk;
+    try {
+      chunk = bytes.Next(buf.data(), want);
+    } catch (...) {
+      into.Truncate(before);  // all of the file or nothing
+      throw;
     }
-    const size_t records = got / recordSize;
+    const size_t records = chunk.size() / recordSize;
     for (size_t r = 0; r < records; ++r)
-      DecodeRecord(into, buf.data() + r * recordSize, keys, divisor, noKeys, noKeyCount);
+      DecodeRecord(into, chunk.data() + r * recordSize, keys, divisor, noKeys, noKeyCount);
     done += records;
-    if (got < want) break;  // the file shrank while being read
+    if (chunk.size() < want) break;  // the file shrank while being read
   }
+}
+
+}  // namespace
+
+void CZELMeterObj::ReadDataLogFile(int group, const std::string& path) {
+  ReadDataLogFile(group, path, LogRecords);
+}
+
+void CZELMeterObj::ReadDataLogFile(int group, const std::string& path, TLogRecordList& into) {
+  const int keys = GroupKeys(group, path);
+  if (keys == 0) return;
+
+  // Non-blocking, so that a FIFO in the file's place cannot hang the open.
+  FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  if (file.fd < 0) ThrowOpenError(path, errno);
+  // Nobody else may change the file while it is read.
+  if (flock(file.fd, LOCK_EX | LOCK_NB) != 0) ThrowOpenError(path, errno);
+  struct stat st {};
+  if (fstat(file.fd, &st) != 0) ThrowOpenError(path, errno);
+  if (!S_ISREG(st.st_mode)) return;  // not a log file: a FIFO, a device, a folder
+
+  CFileBytes bytes(file.fd, static_cast<size_t>(st.st_size), path);
+  ReadRecords(GroupSetups[static_cast<size_t>(group)], keys, bytes, path, into);
+}
+
+void CZELMeterObj::ReadDataLogBytes(int group, std::span<const uint8_t> bytes,
+                                    const std::string& name, TLogRecordList& into) {
+  const int keys = GroupKeys(group, name);
+  if (keys == 0) return;
+  CMemoryBytes source(bytes);
+  ReadRecords(GroupSetups[static_cast<size_t>(group)], keys, source, name, into);
 }

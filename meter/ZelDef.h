@@ -3,6 +3,7 @@
 // cycle over the main window's transport, and the device identity.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -95,6 +96,10 @@ class CZELMeterObj {
   // to a list of the caller's (so that the table's records stay as they are).
   static void ReadDataLogFile(int group, const std::string& path);
   static void ReadDataLogFile(int group, const std::string& path, TLogRecordList& into);
+  // The same for a .dat file's bytes already in memory; name is what a
+  // message calls the file.
+  static void ReadDataLogBytes(int group, std::span<const uint8_t> bytes, const std::string& name,
+                               TLogRecordList& into);
   // The setup file at the device path of the current DeviceName.
   static std::string DevicePath();
 

@@ -34,6 +34,33 @@ bool AllBlank(const std::vector<std::string>& lines) {
   });
 }
 
+struct TListedFile {
+  std::string Name;
+  int64_t Size;
+};
+
+// The listing read once: each name with its size (the last entry of a name
+// wins), in case-insensitive name order, and the total of the sizes.
+std::vector<TListedFile> IndexListing(const std::vector<TFtpListEntry>& entries,
+                                      int64_t& totalBytes) {
+  std::vector<TListedFile> files;
+  std::unordered_map<std::string, size_t> at;
+  for (const TFtpListEntry& e : entries) {
+    const auto [it, added] = at.emplace(e.Name, files.size());
+    if (added) {
+      files.push_back({e.Name, e.Size});
+    } else {
+      files[it->second].Size = e.Size;
+    }
+  }
+  totalBytes = 0;
+  for (const TListedFile& f : files) totalBytes += std::max<int64_t>(0, f.Size);
+  std::stable_sort(files.begin(), files.end(), [](const TListedFile& a, const TListedFile& b) {
+    return strcasecmp(a.Name.c_str(), b.Name.c_str()) < 0;
+  });
+  return files;
+}
+
 }  // namespace
 
 void CGroupFetcher::EnsureSession(const TGroupFetchEvents& events) {
@@ -133,6 +160,28 @@ bool CGroupFetcher::FetchOne(const std::string& remoteName, const std::string& l
   return false;
 }
 
+bool CGroupFetcher::ReopenIn(const std::string& remote, const TGroupFetchEvents& events,
+                             std::string& error) {
+  try {
+    EnsureSession(events);
+    ftp_.ChangeFolder(remote);
+  } catch (const EFtpError& e) {
+    error = e.what();
+    return false;
+  }
+  return true;
+}
+
+bool CGroupFetcher::FetchWithRetry(const std::string& remote, const std::string& remoteName,
+                                   const std::string& local, const TGroupFetchEvents& events,
+                                   bool& stopped, std::string& error) {
+  if (FetchOne(remoteName, local, events, stopped, error)) return true;
+  if (stopped || SessionAlive()) return false;
+  // The server dropped the session (an idle time-out, a restart): the file
+  // gets one more try on a new one.
+  return ReopenIn(remote, events, error) && FetchOne(remoteName, local, events, stopped, error);
+}
+
 TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localFolder,
                                             const TGroupFetchEvents& events, TFetchMode mode) {
   TGroupFetchResult result;
@@ -143,34 +192,28 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     result.Error = listing.Error;
     return result;
   }
-  std::unordered_map<std::string, int64_t> sizes;  // the last entry of a name wins
-  std::vector<std::string> names;
   int64_t totalBytes = 0;
-  for (const TFtpListEntry& e : listing.Entries) {
-    if (sizes.count(e.Name) == 0) names.push_back(e.Name);
-    sizes[e.Name] = e.Size;
-  }
-  for (const auto& [name, size] : sizes) totalBytes += std::max<int64_t>(0, size);
-  std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
-  });
+  const std::vector<TListedFile> files = IndexListing(listing.Entries, totalBytes);
+  std::vector<std::string> names;
+  names.reserve(files.size());
+  for (const TListedFile& f : files) names.push_back(f.Name);
   const auto locals = LocalLogNames(names);
-  result.Listed = names.size();
+  result.Listed = files.size();
 
   std::set<std::string> keep;
   int64_t doneBytes = 0;
   bool reconnect = false;
   size_t k = 0;
-  for (; k < names.size(); ++k) {
+  for (; k < files.size(); ++k) {
     if (events.Continue && !events.Continue()) break;
-    const std::string& n = names[k];
-    const int64_t size = sizes[n];
+    const std::string& n = files[k].Name;
+    const int64_t size = files[k].Size;
     const std::string& localName = locals.at(n);
     const std::string local = localFolder + (localName.empty() ? SafePathComponent(n) : localName);
     if (!localName.empty()) keep.insert(localName);
     auto progress = [&] {
       if (events.Progress)
-        events.Progress(result.Fetched + result.Skipped, names.size(), doneBytes, totalBytes);
+        events.Progress(result.Fetched + result.Skipped, files.size(), doneBytes, totalBytes);
     };
     auto fail = [&](const std::string& error) {
       ++result.Failed;
@@ -187,11 +230,9 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     }
     if (reconnect) {
       // One failed file costs one file: the next one gets a fresh session.
-      try {
-        EnsureSession(events);
-        ftp_.ChangeFolder(remote);
-      } catch (const EFtpError& e) {
-        fail(e.what());
+      std::string error;
+      if (!ReopenIn(remote, events, error)) {
+        fail(error);
         break;
       }
       reconnect = false;
@@ -204,19 +245,7 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     }
     bool stopped = false;
     std::string error;
-    bool fetched = FetchOne(n, local, events, stopped, error);
-    if (!fetched && !stopped && !SessionAlive()) {
-      // The server dropped the session (an idle time-out, a restart): the
-      // file gets one more try on a new one.
-      try {
-        EnsureSession(events);
-        ftp_.ChangeFolder(remote);
-        fetched = FetchOne(n, local, events, stopped, error);
-      } catch (const EFtpError& e) {
-        error = e.what();
-      }
-    }
-    if (fetched) {
+    if (FetchWithRetry(remote, n, local, events, stopped, error)) {
       ++result.Fetched;
       doneBytes += std::max<int64_t>(0, size);
       if (events.FileArrived) events.FileArrived(local, n);
@@ -236,7 +265,7 @@ TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localF
     progress();
     if (events.Pause) events.Pause(pauseMs_);
   }
-  result.Completed = k == names.size();
+  result.Completed = k == files.size();
   if (result.Completed && mode == TFetchMode::All) PruneFolder(localFolder, keep);
   return result;
 }

@@ -89,6 +89,14 @@ class CGroupFetcher {
   // tells a fetch cut by the operator from a failed one.
   bool FetchOne(const std::string& remoteName, const std::string& local,
                 const TGroupFetchEvents& events, bool& stopped, std::string& error);
+  // FetchOne, and once more on a new session when the server dropped this
+  // one meanwhile.
+  bool FetchWithRetry(const std::string& remote, const std::string& remoteName,
+                      const std::string& local, const TGroupFetchEvents& events, bool& stopped,
+                      std::string& error);
+  // A session opened when there is none, in the folder remote; false when
+  // that failed (error says why).
+  bool ReopenIn(const std::string& remote, const TGroupFetchEvents& events, std::string& error);
 
   TFtpClient& ftp_;
   int pauseMs_;

@@ -171,3 +171,28 @@ TEST_F(DatFile, MemoryFollowsTheKeyCount) {
   EXPECT_EQ(LogRecords[n].Value(2), -2147483648.0);
   EXPECT_EQ(LogRecords[n].Stamp().wDay, 2);
 }
+
+TEST_F(DatFile, BytesInMemoryReadAsAFileWould) {
+  SetGroup(6, {10, 0});
+  std::vector<uint8_t> bytes = Record({1500, 9}, {26, 3, 4, 5, 6, 7});
+  auto second = Record({-2, 9}, {26, 3, 4, 5, 6, 8});
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  bytes.resize(bytes.size() + 13);  // a record cut short: not read
+  TLogRecordList list;
+  CZELMeterObj::ReadDataLogBytes(6, bytes, "x.dat", list);
+  ASSERT_EQ(list.Count(), 2u);
+  EXPECT_EQ(list[0].Value(0), 1.5);
+  EXPECT_EQ(list[0].Value(1), -2147483648.0);
+  EXPECT_EQ(list[1].Value(0), -0.002);
+  EXPECT_EQ(list[1].Stamp().wSecond, 8);
+  EXPECT_EQ(LogRecords.Count(), 0u);
+
+  GroupSetups[6].KeyNum = 65;
+  try {
+    CZELMeterObj::ReadDataLogBytes(6, bytes, "x.dat", list);
+    FAIL() << "no error";
+  } catch (const EDataLogError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"x.dat\" is not read"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(list.Count(), 2u);
+}

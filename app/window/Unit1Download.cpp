@@ -24,26 +24,9 @@ double NowSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Nodes counted depth first, each node's children right after it.
-QTreeWidgetItem* NodeAt(QTreeWidget* tree, size_t index) {
-  size_t i = 0;
-  for (int t = 0; t < tree->topLevelItemCount(); ++t) {
-    QTreeWidgetItem* top = tree->topLevelItem(t);
-    if (i++ == index) return top;
-    for (int c = 0; c < top->childCount(); ++c)
-      if (i++ == index) return top->child(c);
-  }
-  return nullptr;
-}
-
-size_t NodeCountOf(QTreeWidget* tree) {
-  size_t n = 0;
-  for (int t = 0; t < tree->topLevelItemCount(); ++t)
-    n += 1 + static_cast<size_t>(tree->topLevelItem(t)->childCount());
-  return n;
-}
-
-class TWindowDownloadView : public CDownloadView {
+// The download's events shown in the window: the groups are the tree's top
+// nodes, their files the nodes under them.
+class TWindowDownloadView : public CDownloadSink {
  public:
   explicit TWindowDownloadView(TForm1& f) : f_(f) {}
   void ShowStatus(int panel, const std::string& text) override {
@@ -55,67 +38,48 @@ class TWindowDownloadView : public CDownloadView {
                                                                      : QMessageBox::Critical;
     AppMessageBox(icon, QString::fromStdString(text));
   }
-  void ShowError(const std::string& text) override {
-    AppMessageBox(QMessageBox::Critical, QString::fromStdString(text));
-  }
   bool Pump() override { return f_.PumpMessages(); }
   bool SessionOpen() override { return f_.FConnected; }
-  bool DeviceNameRead() override { return f_.FConnected && f_.FNamesRead; }
-  size_t NodeCount() override { return NodeCountOf(f_.tv1); }
-  bool IsGroupNode(size_t node) override {
-    const QTreeWidgetItem* n = NodeAt(f_.tv1, node);
-    return n != nullptr && n->parent() == nullptr;
+  bool ConfirmOtherMeter(const std::string& text) override {
+    return AppQuestion(QString::fromStdString(text));
   }
-  std::string NodeCaption(size_t node) override {
-    const QTreeWidgetItem* n = NodeAt(f_.tv1, node);
-    return n ? n->text(0).toStdString() : std::string();
-  }
-  bool SelectNode(size_t node) override {
-    f_.tv1->setCurrentItem(NodeAt(f_.tv1, node));
+  bool ShowsEveryGroup() override { return f_.tv1->topLevelItemCount() >= kGroupCount; }
+  bool GroupStarted(int group) override {
+    QTreeWidgetItem* node = f_.tv1->topLevelItem(group);
+    f_.tv1->setCurrentItem(node);
     QTreeWidgetItem* sel = f_.tv1->currentItem();
-    const bool group = sel != nullptr && sel->parent() == nullptr;
+    const bool isGroup = node != nullptr && sel != nullptr && sel->parent() == nullptr;
     // The operator may click elsewhere while the group downloads: its file
     // nodes still go under it.
-    downloading_ = group ? f_.tv1->indexOfTopLevelItem(sel) : -1;
-    return group;
-  }
-  void RemoveChildren(size_t node) override {
-    QTreeWidgetItem* n = NodeAt(f_.tv1, node);
-    if (n == nullptr) return;
-    // A child the operator clicked is going: the group keeps the selection.
-    QTreeWidgetItem* sel = f_.tv1->currentItem();
-    if (sel != nullptr && sel->parent() == n) f_.tv1->setCurrentItem(n);
-    qDeleteAll(n->takeChildren());
-  }
-  void AddFileNode(const std::string& text) override {
-    if (QTreeWidgetItem* group = f_.tv1->topLevelItem(downloading_))
-      group->addChild(new QTreeWidgetItem(QStringList{QString::fromStdString(text)}));
-  }
-  void SelectFirstNode() override { f_.tv1->setCurrentItem(f_.tv1->topLevelItem(0)); }
-  void BeginGroup(int group, const std::string& caption) override {
-    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + QString::fromStdString(caption) +
-                    QStringLiteral(":"));
+    downloading_ = isGroup ? f_.tv1->indexOfTopLevelItem(sel) : -1;
+    if (!isGroup) return false;
+    f_.SetLogsLabel(QStringLiteral("Logs Number of ") + node->text(0) + QStringLiteral(":"));
     f_.edtLogsNumber->setText(QStringLiteral("0"));
     f_.PinTableGroup(group);
     f_.SetupLogColumns(group);
+    // A child the operator clicked is going: the group keeps the selection.
+    sel = f_.tv1->currentItem();
+    if (sel != nullptr && sel->parent() == node) f_.tv1->setCurrentItem(node);
+    qDeleteAll(node->takeChildren());
+    return true;
   }
-  void ShowRecords(size_t count) override {
+  void FileStarted(int32_t expectedSize) override { f_.FExpectedSize = expectedSize; }
+  void RecordsChanged(size_t count) override {
     f_.SetLogRowCount(count);
     f_.lv1->viewport()->update();
   }
-  void SetTimeRange() override { f_.SetTimeRangeFromRecords(); }
-  void SetLogsNumber(size_t count) override { f_.edtLogsNumber->setText(QString::number(count)); }
-  void EnableDownload(bool enabled) override { f_.SetDownloadEnabled(enabled); }
-  void EnableDisplayGroup() override { f_.SetDisplayGroupEnabled(true); }
-  bool ReadSnapShotSetup() override { return f_.FMeter && f_.FMeter->ReadSnapShotSetup(); }
-  TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) override {
-    return ::UpdateWorkbook(path, group, [this] { return f_.PumpMessages(); });
+  void FileNodeAdded(const std::string& text) override {
+    if (QTreeWidgetItem* group = f_.tv1->topLevelItem(downloading_))
+      group->addChild(new QTreeWidgetItem(QStringList{QString::fromStdString(text)}));
   }
-  void CloseFtp() override { f_.FtpDisconnect(); }
-  bool FtpOpen() override { return f_.IsFtpConnected(); }
-  void FileStarted(int32_t expectedSize) override { f_.FExpectedSize = expectedSize; }
-  bool ConfirmOtherMeter(const std::string& text) override {
-    return AppQuestion(QString::fromStdString(text));
+  void GroupEnded(int, size_t records, bool timesValid) override {
+    if (timesValid) f_.SetTimeRangeFromRecords();
+    f_.edtLogsNumber->setText(QString::number(records));
+  }
+  void EnableDownload(bool enabled) override { f_.SetDownloadEnabled(enabled); }
+  void DownloadFinished() override {
+    f_.tv1->setCurrentItem(f_.tv1->topLevelItem(0));
+    f_.SetDisplayGroupEnabled(true);
   }
 
  private:
@@ -143,6 +107,9 @@ void TForm1::RunDownload(bool onlyNew) {
   TWindowDownloadView view(*this);
   CLogDownload download(IdFTP1, view, FFilePauseMs);
   if (FMeter) download.MeterSerial = FMeter->DeviceInfo().SerialNumber;
+  download.DeviceNameRead = FConnected && FNamesRead;
+  // Asked when the download gets there: the session may have ended meanwhile.
+  download.ReadMeterSetup = [this] { return FMeter && FMeter->ReadSnapShotSetup(); };
   const TLongWork guard(*this);
   FWorkbookPath = DeviceDataLogFolder(PanelNames.DeviceName) + "template.xlsx";
   FDataLogFolder = DeviceDataLogFolder(PanelNames.DeviceName);

@@ -30,6 +30,7 @@ class MeterFixture {
   }
   CZELMeterObj& Meter() { return *meter_; }
   const std::string& DataDir() const { return data_.Path(); }
+  int FtpPort() const { return sim_.FtpPort(); }
   std::vector<std::string> Messages;
 
  private:
