@@ -42,17 +42,23 @@ int main() {
   const char* keysEnv = std::getenv("KRVO_BENCH_KEYS");
   const int keys = keysEnv ? std::atoi(keysEnv) : 8;
   std::string ids;
-  for (int k = 1; k <= keys; ++k) ids += (k > 1 ? "," : "") + std::to_string(k);
+  for (int k = 1; k <= keys; ++k) {
+    if (k > 1) ids += ',';
+    ids += std::to_string(k);
+  }
   TempDir dir;
   const std::string root = dir.Path() + "/meter", data = dir.Path() + "/data";
-  std::vector<std::string> args = {"--data-root", root, "--records", "72000", "--log-start",
-                                   "2026-01-01"};
-  for (int g = 1; g <= 10; ++g) args.insert(args.end(), {"--group", std::to_string(g) + ":120:" + ids});
+  std::vector<std::string> args = {"--data-root", root,          "--records",
+                                   "72000",       "--log-start", "2026-01-01"};
+  for (int g = 1; g <= 10; ++g)
+    args.insert(args.end(), {"--group", std::to_string(g) + ":120:" + ids});
   SimProcess sim(args);
-  std::vector<std::string> sync = {KrvoPath(),   "sync",      "--host",    "127.0.0.1",
-                                   "--port",     std::to_string(sim.ModbusPort()),
-                                   "--ftp-port", std::to_string(sim.FtpPort()),
-                                   "--data-dir", data,        "--pace-ms", "0",
+  std::vector<std::string> sync = {KrvoPath(),     "sync",
+                                   "--host",       "127.0.0.1",
+                                   "--port",       std::to_string(sim.ModbusPort()),
+                                   "--ftp-port",   std::to_string(sim.FtpPort()),
+                                   "--data-dir",   data,
+                                   "--pace-ms",    "0",
                                    "--no-workbook"};
   Timed(sync);
   // The same command with nothing to fetch: its time beyond this is the feed's.
@@ -71,8 +77,8 @@ int main() {
   const ProcessResult dump = RunProcess(
       {"/bin/sh", "-c",
        "sqlite3 -csv '" + a +
-           "' 'SELECT device_id, group_no, time, key_id, value, file_id FROM log_value' > '" +
-           csv + "'"});
+           "' 'SELECT device_id, group_no, time, key_id, value, file_id FROM log_value' > '" + csv +
+           "'"});
   if (dump.ExitCode != 0) return 1;
   Timed({KrvoPath(), "db", "sqlite:" + b, "--init"});
   const double import =

@@ -31,8 +31,9 @@ struct TLoadedFile {
 // One logged value as stored.
 struct TValueRow {
   int64_t Device;
-  int Group;         // 1-10
-  const char* Time;  // "YYYY-MM-DD HH:MM:SS"
+  int Group;            // 1-10
+  const char* Time;     // "YYYY-MM-DD HH:MM:SS"
+  int64_t UnixSeconds;  // the same wall-clock time as seconds since 1970-01-01 00:00
   int KeyId;
   double Value;
   int64_t File;

@@ -53,6 +53,16 @@ TFileBytes ReadFileBytes(const std::string& path, uint64_t prefix) {
   return b;
 }
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
 int64_t MtimeNs(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
@@ -185,7 +195,9 @@ class CGroupFeed {
       }
       std::snprintf(time, sizeof time, "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
                     s.wHour, s.wMinute, s.wSecond);
-      TValueRow row{device_, group_ + 1, time, 0, 0.0, entry.Id};
+      const int64_t seconds = DaysFromCivil(s.wYear, s.wMonth, s.wDay) * 86400 + s.wHour * 3600 +
+                              s.wMinute * 60 + s.wSecond;
+      TValueRow row{device_, group_ + 1, time, seconds, 0, 0.0, entry.Id};
       for (int j = 0; j < keys; ++j) {
         const double v = record.Value(j);
         // The slots the table shows as "--" hold no measurement.
