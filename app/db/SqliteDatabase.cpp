@@ -53,6 +53,7 @@ class CStatement {
     sqlite3_reset(st_);
     sqlite3_clear_bindings(st_);
   }
+  void Rewind() { sqlite3_reset(st_); }
   int64_t Int(int col) const { return sqlite3_column_int64(st_, col); }
   std::string Text(int col) const {
     const unsigned char* t = sqlite3_column_text(st_, col);
@@ -79,8 +80,10 @@ TLoadedFile FileFrom(const CStatement& s, int first) {
 class CSqliteDatabase : public CLogDatabase {
  public:
   explicit CSqliteDatabase(const std::string& path) {
+    // One thread uses the connection: no locking inside SQLite for it.
     const int rc =
-        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite3_open_v2(path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       const std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
       sqlite3_close(db_);
@@ -235,7 +238,7 @@ class CSqliteDatabase : public CLogDatabase {
     s.Bind(1, r.Device).Bind(2, static_cast<int64_t>(r.Group)).BindStatic(3, r.Time);
     s.Bind(4, static_cast<int64_t>(r.KeyId)).Bind(5, r.Value).Bind(6, r.File);
     s.Step();
-    s.Reset();
+    s.Rewind();  // every parameter is bound anew for the next row
   }
   void EndValues() override { insert_.reset(); }
 
