@@ -71,13 +71,6 @@ class CTerminalLoadView : public COfflineLoadView {
   TTimeRange range_;
 };
 
-std::string AbsoluteFolder(const std::string& path) {
-  std::error_code ec;
-  std::string abs = std::filesystem::absolute(path, ec).lexically_normal().string();
-  if (ec) abs = path;
-  return WithSeparator(abs);
-}
-
 }  // namespace
 
 int CmdExport(int argc, char** argv) {
@@ -116,12 +109,8 @@ int CmdExport(int argc, char** argv) {
     const std::string chosen = AbsoluteFolder(args.Positional()[0]);
     // The lock comes before anything of the folder is read: a sync holding
     // it changes the setup and the files together, and files read with the
-    // setup of before give wrong numbers. Only a device's folder gets a lock
-    // file beside it: one without a setup is left for the load to report.
-    std::string dataLog;
-    if (DataLogFolderOf(chosen, dataLog) && FileExists(dataLog + kSetupFileName) &&
-        !LockDeviceFolder(lock, dataLog, ProcessOwner("export"), TLockMode::Exclusive))
-      return 1;
+    // setup of before give wrong numbers.
+    if (!LockChosenFolder(lock, chosen, "export", TLockMode::Exclusive)) return 1;
     if (!OpenOfflineFolder(chosen, folder, view)) return 1;
     if (!LoadAllGroups(folder, view)) {
       std::fprintf(stderr, "Interrupted.\n");

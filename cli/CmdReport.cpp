@@ -60,13 +60,6 @@ std::optional<double> NumberOption(const CliArgs& args, const std::string& name)
   return d;
 }
 
-std::string AbsoluteFolder(const std::string& path) {
-  std::error_code ec;
-  std::string abs = std::filesystem::absolute(path, ec).lexically_normal().string();
-  if (ec) abs = path;
-  return WithSeparator(abs);
-}
-
 }  // namespace
 
 int CmdReport(int argc, char** argv) {
@@ -107,10 +100,7 @@ int CmdReport(int argc, char** argv) {
   try {
     const std::string chosen = AbsoluteFolder(args.Positional()[0]);
     // Shared, as show: a sync changes the setup and the files together.
-    std::string dataLog;
-    if (DataLogFolderOf(chosen, dataLog) && FileExists(dataLog + kSetupFileName) &&
-        !LockDeviceFolder(lock, dataLog, ProcessOwner("report"), TLockMode::Shared))
-      return 1;
+    if (!LockChosenFolder(lock, chosen, "report", TLockMode::Shared)) return 1;
     std::string folder;
     if (!OpenOfflineFolder(chosen, folder, view)) return 1;
     if (tenantsFile) tenants = ReadTenantsFile(*tenantsFile, GroupSetups);

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/OfflineLoad.h"
+#include "meter/DataFolder.h"
+#include "meter/ZelDef.h"
+
 std::string ProcessOwner(const std::string& command) {
   return "krvo " + command + " (process " + std::to_string(getpid()) + ")";
 }
@@ -24,4 +28,18 @@ bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder, const
       error, mode);
   if (!locked) std::fprintf(stderr, "%s\n", error.c_str());
   return locked;
+}
+
+std::string AbsoluteFolder(const std::string& path) {
+  std::error_code ec;
+  std::string abs = std::filesystem::absolute(path, ec).lexically_normal().string();
+  if (ec) abs = path;
+  return WithSeparator(abs);
+}
+
+bool LockChosenFolder(CDeviceLock& lock, const std::string& chosen, const std::string& command,
+                      TLockMode mode) {
+  std::string dataLog;
+  if (!DataLogFolderOf(chosen, dataLog) || !FileExists(dataLog + kSetupFileName)) return true;
+  return LockDeviceFolder(lock, dataLog, ProcessOwner(command), mode);
 }
