@@ -346,10 +346,10 @@ bool TForm1::PumpMessages() {
 }
 
 bool TForm1::LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder,
-                              const std::string& owner) {
+                              const std::string& owner, TLockMode mode) {
   std::string holder, error;
   // Never waits: the window must stay live while the other program works.
-  if (lock.TryAcquire(dataLogFolder, owner, holder, error)) return true;
+  if (lock.TryAcquire(dataLogFolder, owner, holder, error, mode)) return true;
   const std::string text = error.empty() ? "The folder of \"" + PanelNames.DeviceName +
                                                "\" is being written by " + holder +
                                                ". Try again when it has finished."

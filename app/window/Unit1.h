@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "app/DeviceLock.h"
 #include "app/TransferMeter.h"
 #include "app/Workbook.h"
 #include "meter/ZelDef.h"
 #include "retrieval/FtpClient.h"
 
-class CDeviceLock;
 class QAction;
 class QDateTimeEdit;
 class QLabel;
@@ -141,7 +141,8 @@ class TForm1 : public QMainWindow {
   // The report window (ours), for the device whose groups are displayed.
   void OpenReport();
   // Reads the device folder's groups into the builder, letting events run;
-  // false while other long work runs, without a folder, or when stopped.
+  // false while other long work runs, without a folder, while another
+  // program writes the folder, or when stopped.
   bool ReadReport(CReportBuilder& builder);
   TReportWindow* ReportWindow() const;
 
@@ -189,7 +190,7 @@ class TForm1 : public QMainWindow {
   // Takes the device folder's lock for a command that writes it; when another
   // program holds it, or it can't be taken, says so and returns false.
   bool LockDeviceFolder(CDeviceLock& lock, const std::string& dataLogFolder,
-                        const std::string& owner);
+                        const std::string& owner, TLockMode mode = TLockMode::Exclusive);
 
   // While a download or an offline load runs (events run through it), the
   // commands that would change the folder or LogRecords under it are off.

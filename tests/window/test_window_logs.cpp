@@ -513,6 +513,20 @@ class TestWindowLogs : public WindowTestBase {
     QCOMPARE(heldBy, "KRVOLogViewer (process " + std::to_string(getpid()) + ")");
     QVERIFY(CDeviceLock().TryAcquire(mirror, "test", holder, error));
     SetFolderDialogHook({});
+
+    // The report reads the folder: not while another program writes it.
+    other = std::make_unique<CDeviceLock>();
+    QVERIFY(other->TryAcquire(mirror, "127.0.0.1:5020", holder, error));
+    boxes_.clear();
+    CReportBuilder refusedReport{TReportOptions{}};
+    QVERIFY(!f.ReadReport(refusedReport));
+    QCOMPARE(boxes_.size(), size_t{1});
+    QCOMPARE(boxes_[0].text, refused);
+    other.reset();
+    boxes_.clear();
+    CReportBuilder report{TReportOptions{}};
+    QVERIFY(f.ReadReport(report));
+    QVERIFY(boxes_.empty());
   }
 
   void aClickElsewhereDuringADownloadAndTheStatusBar() {
