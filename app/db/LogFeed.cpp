@@ -164,54 +164,69 @@ class CGroupFeed {
       db_.DeleteFileValues(known->Id);
       entry.Values = entry.Untimed = 0;
     }
-    if (entry.Id == 0) entry.Id = db_.SaveLoadedFile(generation_, name, entry);
     const bool changed = !known || from < records_.Count() || !grown;
-    const size_t values = Insert(from, entry);
+    // The entry first, complete: its id goes into every row.
+    size_t values = 0, untimed = 0;
+    Count(from, values, untimed);
+    entry.Values += values;
+    entry.Untimed += untimed;
     entry.Size = bytes.Size;
     entry.Records = records_.Count();
     entry.Crc = bytes.Crc;
     entry.MtimeNs = MtimeNs(st);
-    db_.SaveLoadedFile(generation_, name, entry);
+    entry.Id = db_.SaveLoadedFile(generation_, name, entry);
+    Insert(from, entry.Id);
+    result_.Values += values;
+    result_.Untimed += untimed;
     ++(changed ? result_.Files : result_.Unchanged);
     batch_.Added(values);
   }
 
  private:
-  // The values of records from on; returns how many went in.
-  size_t Insert(size_t from, TLoadedFile& entry) {
-    if (from >= records_.Count()) return 0;
-    size_t stored = 0;
-    const int keys = setup_.KeyNum;
+  // What the table shows as "--" holds no measurement, and a record of no
+  // real time has no place on a time axis: neither is stored.
+  bool Stored(int slot, double v) const {
+    return setup_.keyArr[slot] != 0 && v != static_cast<double>(NoValue);
+  }
+  static bool Timed(const TSystemTime& s) {
+    TDateTime t = 0;
+    return RecordTime(s, t);
+  }
+
+  void Count(size_t from, size_t& values, size_t& untimed) const {
+    for (size_t r = from; r < records_.Count(); ++r) {
+      const TLogRecord record = records_[r];
+      if (!Timed(record.Stamp())) {
+        ++untimed;
+        continue;
+      }
+      for (int j = 0; j < setup_.KeyNum; ++j) values += Stored(j, record.Value(j)) ? 1 : 0;
+    }
+  }
+
+  // The values of the records from on, as rows of the file.
+  void Insert(size_t from, int64_t file) {
+    if (from >= records_.Count()) return;
     char time[48];  // room for any uint16_t fields
     db_.BeginValues();
     for (size_t r = from; r < records_.Count(); ++r) {
       const TLogRecord record = records_[r];
       const TSystemTime s = record.Stamp();
-      TDateTime t = 0;
-      if (!RecordTime(s, t)) {
-        ++entry.Untimed;
-        ++result_.Untimed;
-        continue;
-      }
+      if (!Timed(s)) continue;
       std::snprintf(time, sizeof time, "%04u-%02u-%02u %02u:%02u:%02u", s.wYear, s.wMonth, s.wDay,
                     s.wHour, s.wMinute, s.wSecond);
       const int64_t seconds = DaysFromCivil(s.wYear, s.wMonth, s.wDay) * 86400 + s.wHour * 3600 +
                               s.wMinute * 60 + s.wSecond;
-      TValueRow row{device_, group_ + 1, time, seconds, 0, 0.0, entry.Id};
-      for (int j = 0; j < keys; ++j) {
+      TValueRow row{device_, group_ + 1, time, seconds, 0, 0.0, file};
+      for (int j = 0; j < setup_.KeyNum; ++j) {
         const double v = record.Value(j);
-        // The slots the table shows as "--" hold no measurement.
-        if (setup_.keyArr[j] == 0 || v == static_cast<double>(NoValue)) continue;
+        if (!Stored(j, v)) continue;
         row.KeyId = setup_.keyArr[j];
         row.Value = v;
         db_.AddValue(row);
-        ++stored;
       }
     }
     db_.EndValues();
-    entry.Values += stored;
-    result_.Values += stored;
-    return stored;
   }
 
   CLogDatabase& db_;

@@ -15,8 +15,8 @@ namespace {
 // One key for every feed's schema creation: CREATE ... IF NOT EXISTS is not
 // safe against another session doing the same at that moment.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7294151403)";
-// COPY data is sent in pieces of about this size.
-constexpr size_t kCopyChunk = 1 << 20;
+// Rows waiting for their COPY, at most about this many bytes of them.
+constexpr size_t kCopyChunk = 16 << 20;
 
 std::string Trimmed(const char* text) {
   std::string s = text ? text : "";
@@ -99,8 +99,12 @@ class CPostgresDatabase : public CLogDatabase {
   }
 
   void Begin() override { Exec("BEGIN"); }
-  void Commit() override { Exec("COMMIT"); }
+  void Commit() override {
+    SendRows();
+    Exec("COMMIT");
+  }
   void Rollback() override {
+    rows_.clear();
     if (copying_) {
       // A COPY cut short must end before the transaction can.
       PQputCopyEnd(conn_, "cancelled");
@@ -207,14 +211,12 @@ class CPostgresDatabase : public CLogDatabase {
     Query("DELETE FROM log_value WHERE file_id = $1::bigint", {id.c_str()});
   }
 
-  // COPY's binary form: no text to make here and none to parse on the server.
+  // Rows wait in COPY's binary form (no text to make here, none to parse on
+  // the server) and go in by one COPY for many files: at the commit, or when
+  // they fill a piece. A COPY per file would cost more than its rows.
   void BeginValues() override {
-    Result r(PQexec(conn_,
-                    "COPY log_value(device_id, group_no, time, key_id, value, file_id) "
-                    "FROM STDIN (FORMAT binary)"));
-    if (PQresultStatus(r.get()) != PGRES_COPY_IN) Fail(r.get());
-    copying_ = true;
-    copy_.assign("PGCOPY\n\377\r\n\0", 11);
+    if (!rows_.empty()) return;
+    rows_.assign("PGCOPY\n\377\r\n\0", 11);
     Put<int32_t>(0);  // flags
     Put<int32_t>(0);  // header extension
   }
@@ -227,20 +229,10 @@ class CPostgresDatabase : public CLogDatabase {
     Field<int32_t>(row.KeyId);
     Field<double>(row.Value);
     Field<int64_t>(row.File);
-    if (copy_.size() >= kCopyChunk) SendCopy();
+    if (rows_.size() >= kCopyChunk) SendRows();
   }
 
-  void EndValues() override {
-    Put<int16_t>(-1);
-    SendCopy();
-    if (PQputCopyEnd(conn_, nullptr) != 1) throw EDatabaseError(ConnectionError());
-    copying_ = false;
-    Result r(PQgetResult(conn_));
-    const bool ok = PQresultStatus(r.get()) == PGRES_COMMAND_OK;
-    const std::string why = ok ? "" : Trimmed(PQresultErrorMessage(r.get()));
-    while (PGresult* more = PQgetResult(conn_)) PQclear(more);
-    if (!ok) throw EDatabaseError("PostgreSQL: " + why);
-  }
+  void EndValues() override {}
 
   std::vector<std::pair<std::string, int64_t>> Totals() override {
     std::vector<std::pair<std::string, int64_t>> totals;
@@ -261,7 +253,7 @@ class CPostgresDatabase : public CLogDatabase {
   void Put(T v) {
     unsigned char bytes[sizeof(T)];
     std::memcpy(bytes, &v, sizeof v);
-    for (size_t i = sizeof(T); i-- > 0;) copy_ += static_cast<char>(bytes[i]);
+    for (size_t i = sizeof(T); i-- > 0;) rows_ += static_cast<char>(bytes[i]);
   }
   template <typename T>
   void Field(T v) {
@@ -292,15 +284,29 @@ class CPostgresDatabase : public CLogDatabase {
                               nullptr, nullptr, 0));
   }
 
-  void SendCopy() {
-    if (copy_.empty()) return;
-    if (PQputCopyData(conn_, copy_.data(), static_cast<int>(copy_.size())) != 1)
-      throw EDatabaseError(ConnectionError());
-    copy_.clear();
+  // The rows waiting, in one COPY.
+  void SendRows() {
+    if (rows_.empty()) return;
+    Put<int16_t>(-1);  // the end of the data
+    Result start(PQexec(conn_,
+                        "COPY log_value(device_id, group_no, time, key_id, value, "
+                        "file_id) FROM STDIN (FORMAT binary)"));
+    if (PQresultStatus(start.get()) != PGRES_COPY_IN) Fail(start.get());
+    copying_ = true;
+    const bool sent = PQputCopyData(conn_, rows_.data(), static_cast<int>(rows_.size())) == 1 &&
+                      PQputCopyEnd(conn_, nullptr) == 1;
+    rows_.clear();
+    if (!sent) throw EDatabaseError(ConnectionError());
+    copying_ = false;
+    Result r(PQgetResult(conn_));
+    const bool ok = PQresultStatus(r.get()) == PGRES_COMMAND_OK;
+    const std::string why = ok ? "" : Trimmed(PQresultErrorMessage(r.get()));
+    while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+    if (!ok) throw EDatabaseError("PostgreSQL: " + why);
   }
 
   PGconn* conn_ = nullptr;
-  std::string copy_;
+  std::string rows_;
   bool copying_ = false;
 };
 

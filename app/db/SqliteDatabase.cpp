@@ -2,7 +2,9 @@
 // a sync writes; one writer at a time, the others wait their turn.
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "app/db/LogDatabase.h"
 #include "app/db/Schema.h"
@@ -227,20 +229,27 @@ class CSqliteDatabase : public CLogDatabase {
     s.Step();
   }
 
+  // Rows go in many to a statement: a step's fixed cost then falls on many rows.
   void BeginValues() override {
-    insert_ = std::make_unique<CStatement>(
-        db_,
-        "INSERT INTO log_value(device_id, group_no, time, key_id, value, file_id) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    if (!insertMany_)
+      insertMany_ = std::make_unique<CStatement>(db_, InsertSql(kRowsPerInsert).c_str());
+    if (!insertOne_) insertOne_ = std::make_unique<CStatement>(db_, InsertSql(1).c_str());
+    pending_.clear();
+    pending_.reserve(kRowsPerInsert);
   }
   void AddValue(const TValueRow& r) override {
-    CStatement& s = *insert_;
-    s.Bind(1, r.Device).Bind(2, static_cast<int64_t>(r.Group)).BindStatic(3, r.Time);
-    s.Bind(4, static_cast<int64_t>(r.KeyId)).Bind(5, r.Value).Bind(6, r.File);
-    s.Step();
-    s.Rewind();  // every parameter is bound anew for the next row
+    TPendingRow& p = pending_.emplace_back();
+    p.Row = r;
+    std::snprintf(p.Time, sizeof p.Time, "%s", r.Time);
+    if (pending_.size() == kRowsPerInsert) {
+      Insert(*insertMany_, 0, kRowsPerInsert);
+      pending_.clear();
+    }
   }
-  void EndValues() override { insert_.reset(); }
+  void EndValues() override {
+    for (size_t i = 0; i < pending_.size(); ++i) Insert(*insertOne_, i, 1);
+    pending_.clear();
+  }
 
   std::vector<std::pair<std::string, int64_t>> Totals() override {
     std::vector<std::pair<std::string, int64_t>> totals;
@@ -261,8 +270,34 @@ class CSqliteDatabase : public CLogDatabase {
     }
   }
 
+  static constexpr size_t kRowsPerInsert = 64;  // 384 parameters
+  struct TPendingRow {
+    TValueRow Row;
+    char Time[24];
+  };
+
+  static std::string InsertSql(size_t rows) {
+    std::string sql =
+        "INSERT INTO log_value(device_id, group_no, time, key_id, value, file_id) VALUES ";
+    for (size_t i = 0; i < rows; ++i) sql += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
+    return sql;
+  }
+
+  void Insert(CStatement& s, size_t first, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      const TPendingRow& p = pending_[first + i];
+      const int n = static_cast<int>(6 * i);
+      s.Bind(n + 1, p.Row.Device).Bind(n + 2, static_cast<int64_t>(p.Row.Group));
+      s.BindStatic(n + 3, p.Time).Bind(n + 4, static_cast<int64_t>(p.Row.KeyId));
+      s.Bind(n + 5, p.Row.Value).Bind(n + 6, p.Row.File);
+    }
+    s.Step();
+    s.Rewind();  // every parameter is bound anew for the next rows
+  }
+
   sqlite3* db_ = nullptr;
-  std::unique_ptr<CStatement> insert_;
+  std::unique_ptr<CStatement> insertMany_, insertOne_;
+  std::vector<TPendingRow> pending_;
 };
 
 }  // namespace
