@@ -13,7 +13,6 @@
 #include "app/GroupKeys.h"
 #include "app/OfflineLoad.h"
 #include "app/TransferMeter.h"
-#include "app/WorkbookBuild.h"
 #include "meter/DataFolder.h"
 #include "meter/DateTimeUtil.h"
 #include "meter/FileReplace.h"
@@ -218,7 +217,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   std::unique_ptr<CWorkbookBuild> build;
   if (workbook) {
     build = std::make_unique<CWorkbookBuild>(WorkbookPathOf(dataLog));
-    view_.UpdateWorkbook(build->Path(), -1);
+    view_.UpdateWorkbook(*build, -1);
   }
   const auto start = std::chrono::steady_clock::now();
   view_.ShowStatus(1, "Starting to download logs.");
@@ -250,7 +249,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
       view_.ShowError(e.what());  // one bad time stamp must not end a long download
     }
     view_.SetLogsNumber(LogRecords.Count());
-    if (build && view_.UpdateWorkbook(build->Path(), group).Stopped) {
+    if (build && view_.UpdateWorkbook(*build, group).Stopped) {
       EndEarly();
       return result;
     }

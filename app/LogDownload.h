@@ -55,8 +55,8 @@ class CDownloadView {
   virtual void EnableDisplayGroup() = 0;
   // Reads the ten group setups from the meter again into GroupSetups.
   virtual bool ReadSnapShotSetup() = 0;
-  // Writes the names sheet (-1) or group's sheet into the workbook at path.
-  virtual TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) = 0;
+  // Writes the names sheet (-1) or group's sheet into the workbook being built.
+  virtual TWorkbookUpdate UpdateWorkbook(CWorkbookBuild& build, int group) = 0;
   // The FTP session is closed (the command stops).
   virtual void CloseFtp() = 0;
   // Whether the FTP session is open.

@@ -89,8 +89,8 @@ void CTerminalDownloadView::SetTimeRange() {
   RecordsTimeSpan(LogRecords, a, b);
 }
 
-TWorkbookUpdate CTerminalDownloadView::UpdateWorkbook(const std::string& path, int group) {
-  return ::UpdateWorkbook(path, group, [] { return Interrupted(); });
+TWorkbookUpdate CTerminalDownloadView::UpdateWorkbook(CWorkbookBuild& build, int group) {
+  return ::UpdateWorkbook(build, group, [] { return Interrupted(); });
 }
 
 void CTerminalDownloadView::CloseFtp() { FtpCloseQuietly(ftp_); }

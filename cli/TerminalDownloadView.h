@@ -34,7 +34,7 @@ class CTerminalDownloadView : public CDownloadView {
   void EnableDownload(bool) override {}
   void EnableDisplayGroup() override {}
   bool ReadSnapShotSetup() override { return meter_.ReadSnapShotSetup(); }
-  TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) override;
+  TWorkbookUpdate UpdateWorkbook(CWorkbookBuild& build, int group) override;
   void CloseFtp() override;
   bool FtpOpen() override;
   void FileStarted(int32_t expectedSize) override;

@@ -108,8 +108,8 @@ class TWindowDownloadView : public CDownloadView {
   void EnableDownload(bool enabled) override { f_.SetDownloadEnabled(enabled); }
   void EnableDisplayGroup() override { f_.SetDisplayGroupEnabled(true); }
   bool ReadSnapShotSetup() override { return f_.FMeter && f_.FMeter->ReadSnapShotSetup(); }
-  TWorkbookUpdate UpdateWorkbook(const std::string& path, int group) override {
-    return ::UpdateWorkbook(path, group, [this] { return f_.PumpMessages(); });
+  TWorkbookUpdate UpdateWorkbook(CWorkbookBuild& build, int group) override {
+    return ::UpdateWorkbook(build, group, [this] { return f_.PumpMessages(); });
   }
   void CloseFtp() override { f_.FtpDisconnect(); }
   bool FtpOpen() override { return f_.IsFtpConnected(); }

@@ -1,12 +1,12 @@
-#include "app/WorkbookParts.h"
+#include "app/XlsxPackage.h"
 
 #include <zip.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-
-#include "app/Workbook.h"
+#include <pugixml.hpp>
+#include <string_view>
 
 namespace {
 
@@ -44,30 +44,38 @@ bool ReadPart(zip_t* z, const std::string& name, std::string& out) {
   return n == static_cast<zip_int64_t>(st.size);
 }
 
-std::string SheetPart(int position) {
-  return "xl/worksheets/sheet" + std::to_string(position) + ".xml";
+// The package's name of a part that base's relationships name target.
+std::string ResolvePart(const std::string& base, std::string target) {
+  if (!target.empty() && target[0] == '/') return target.substr(1);
+  std::string folder = base.substr(0, base.rfind('/') + 1);
+  while (target.compare(0, 3, "../") == 0) {
+    target.erase(0, 3);
+    if (!folder.empty()) folder.erase(folder.rfind('/', folder.size() - 2) + 1);
+  }
+  return folder + target;
 }
 
-std::string Unescape(const std::string& s) {
-  static const std::pair<const char*, char> kEntities[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    bool done = false;
-    if (s[i] == '&') {
-      for (const auto& [entity, c] : kEntities) {
-        const std::string e = entity;
-        if (s.compare(i, e.size(), e) == 0) {
-          out += c;
-          i += e.size();
-          done = true;
-          break;
-        }
-      }
-    }
-    if (!done) out += s[i++];
+// The part names of the workbook's sheets, in workbook order; empty when
+// the workbook part or its relationships can't be read.
+std::vector<std::string> SheetParts(zip_t* z) {
+  const std::string kWorkbook = "xl/workbook.xml";
+  std::string xml, rels;
+  pugi::xml_document book, links;
+  if (!ReadPart(z, kWorkbook, xml) || !ReadPart(z, "xl/_rels/workbook.xml.rels", rels) ||
+      !book.load_buffer(xml.data(), xml.size()) || !links.load_buffer(rels.data(), rels.size()))
+    return {};
+  std::vector<std::string> parts;
+  for (const pugi::xml_node sheet : book.child("workbook").child("sheets").children("sheet")) {
+    // The relationship id is in the relationships namespace, whatever its prefix.
+    const char* id = "";
+    for (const pugi::xml_attribute a : sheet.attributes())
+      if (std::string_view(a.name()).ends_with(":id")) id = a.value();
+    const pugi::xml_node link =
+        links.child("Relationships").find_child_by_attribute("Relationship", "Id", id);
+    if (!link) return {};
+    parts.push_back(ResolvePart(kWorkbook, link.attribute("Target").value()));
   }
-  return out;
+  return parts;
 }
 
 // A part compressed already: libzip takes a source that states its method,
@@ -126,35 +134,7 @@ zip_int64_t PrecompressedSource(void* state, void* data, zip_uint64_t len, zip_s
   }
 }
 
-[[noreturn]] void NotOurs(const std::string& path, const std::string& why) {
-  throw EWorkbookError("The workbook " + path + " can't be updated (" + why +
-                       "); it is left as it was. Delete it and load the logs again.");
-}
-
 }  // namespace
-
-TWorkbookParts ReadWorkbookParts(const std::string& path) {
-  std::string error;
-  ZipPtr z = Open(path, ZIP_RDONLY, error);
-  if (!z) NotOurs(path, error);
-  std::string xml;
-  if (!ReadPart(z.get(), "xl/workbook.xml", xml)) NotOurs(path, "no workbook part");
-  TWorkbookParts parts;
-  for (size_t at = xml.find("<sheet "); at != std::string::npos; at = xml.find("<sheet ", at + 1)) {
-    const size_t end = xml.find('>', at);
-    const size_t name = xml.find(" name=\"", at);
-    if (end == std::string::npos || name == std::string::npos || name > end)
-      NotOurs(path, "a sheet without a name");
-    const size_t close = xml.find('"', name + 7);
-    if (close == std::string::npos || close > end) NotOurs(path, "a sheet without a name");
-    parts.SheetNames.push_back(Unescape(xml.substr(name + 7, close - name - 7)));
-  }
-  if (parts.SheetNames.empty()) NotOurs(path, "no sheets");
-  for (size_t i = 1; i <= parts.SheetNames.size(); ++i)
-    if (zip_name_locate(z.get(), SheetPart(static_cast<int>(i)).c_str(), 0) < 0)
-      NotOurs(path, "sheet parts of another layout");
-  return parts;
-}
 
 std::string AssembleWorkbook(const std::string& fresh, const std::string& previous,
                              const std::vector<std::pair<int, int>>& carried,
@@ -162,12 +142,17 @@ std::string AssembleWorkbook(const std::string& fresh, const std::string& previo
   std::string error;
   ZipPtr old;  // outlives neu, whose sources may read from it
   ZipPtr neu = Open(fresh, 0, error);
-  if (!neu) return "Unable to write the workbook " + previous + ": " + error;
+  if (!neu) return error;
+  const std::vector<std::string> parts = SheetParts(neu.get());
+  auto partOf = [](const std::vector<std::string>& names, int position) -> const std::string* {
+    return position >= 1 && static_cast<size_t>(position) <= names.size() ? &names[position - 1]
+                                                                          : nullptr;
+  };
   for (const TDeflatedPart& part : inserted) {
-    const std::string name = SheetPart(part.Position);
-    const zip_int64_t skeleton = zip_name_locate(neu.get(), name.c_str(), 0);
+    const std::string* name = partOf(parts, part.Position);
+    const zip_int64_t skeleton = name ? zip_name_locate(neu.get(), name->c_str(), 0) : -1;
     if (skeleton < 0 || zip_delete(neu.get(), static_cast<zip_uint64_t>(skeleton)) != 0)
-      return "Unable to write the workbook " + previous + ": a sheet is missing";
+      return "a sheet is missing";
     auto* state = new TPrecompressed{part, nullptr, {}};
     zip_error_init(&state->Error);
     zip_source_t* s = zip_source_function(neu.get(), PrecompressedSource, state);
@@ -175,41 +160,36 @@ std::string AssembleWorkbook(const std::string& fresh, const std::string& previo
       zip_error_fini(&state->Error);
       delete state;
     }
-    const zip_int64_t dst = s == nullptr ? -1 : zip_file_add(neu.get(), name.c_str(), s, 0);
+    const zip_int64_t dst = s == nullptr ? -1 : zip_file_add(neu.get(), name->c_str(), s, 0);
     if (dst < 0) {
       if (s != nullptr) zip_source_free(s);
-      return "Unable to write the workbook " + previous + ": " + zip_strerror(neu.get());
+      return zip_strerror(neu.get());
     }
   }
+  std::vector<std::string> oldParts;
   if (!carried.empty()) {
     old = Open(previous, ZIP_RDONLY, error);
-    if (!old) return "Unable to read the workbook " + previous + ": " + error;
-    std::string oldStyles, newStyles;
-    if (!ReadPart(old.get(), "xl/styles.xml", oldStyles) ||
-        !ReadPart(neu.get(), "xl/styles.xml", newStyles) || oldStyles != newStyles)
-      return "The workbook " + previous +
-             " was written with other formats and can't be updated; it is left as it was. "
-             "Delete it and load the logs again.";
+    if (!old) return error;
+    oldParts = SheetParts(old.get());
   }
   for (const auto& [to, from] : carried) {
-    const zip_int64_t src = zip_name_locate(old.get(), SheetPart(from).c_str(), 0);
-    const zip_int64_t dst = zip_name_locate(neu.get(), SheetPart(to).c_str(), 0);
-    if (src < 0 || dst < 0)
-      return "Unable to update the workbook " + previous + ": a sheet is missing";
-    zip_source_t* s =
-        zip_source_zip(neu.get(), old.get(), static_cast<zip_uint64_t>(src), 0, 0, -1);
-    if (s == nullptr)
-      return "Unable to update the workbook " + previous + ": " + zip_strerror(neu.get());
-    if (zip_file_replace(neu.get(), static_cast<zip_uint64_t>(dst), s, 0) != 0) {
+    const std::string* src = partOf(oldParts, from);
+    const std::string* dst = partOf(parts, to);
+    const zip_int64_t s0 = src ? zip_name_locate(old.get(), src->c_str(), 0) : -1;
+    const zip_int64_t d0 = dst ? zip_name_locate(neu.get(), dst->c_str(), 0) : -1;
+    if (s0 < 0 || d0 < 0) return "a sheet is missing";
+    zip_source_t* s = zip_source_zip(neu.get(), old.get(), static_cast<zip_uint64_t>(s0), 0, 0, -1);
+    if (s == nullptr) return zip_strerror(neu.get());
+    if (zip_file_replace(neu.get(), static_cast<zip_uint64_t>(d0), s, 0) != 0) {
       zip_source_free(s);
-      return "Unable to update the workbook " + previous + ": " + zip_strerror(neu.get());
+      return zip_strerror(neu.get());
     }
   }
   zip_t* z = neu.release();
   if (zip_close(z) != 0) {
     error = zip_strerror(z);
     zip_discard(z);
-    return "Unable to write the workbook " + previous + ": " + error;
+    return error;
   }
   return {};
 }
