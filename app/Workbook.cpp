@@ -113,7 +113,8 @@ TWorkbookUpdate UpdateWorkbook(CWorkbookBuild& build, int group, const PumpHook&
   CWorksheetSink sink(book, group, records, pump);
   bool completed = false;
   try {
-    completed = BuildSheetText(group, sink) && book.Save(pump);
+    completed = BuildSheetText(group, sink);
+    if (completed) book.Save();
   } catch (...) {
     book.Drop();
     throw;

@@ -4,9 +4,9 @@
 #include <unistd.h>
 #include <xlsxwriter.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <future>
+#include <set>
 
 #include "app/XlsxPackage.h"
 #include "app/XlsxSheet.h"
@@ -51,8 +51,8 @@ std::string NumberFormatOf(const std::string& pattern) {
   return out;
 }
 
-// The formats in one fixed order, so that every skeleton of a build has the
-// same styles part and its sheets' style indices hold in all of them.
+// The formats in one fixed order, so that the style indices the sheets are
+// written with, taken from a probe, are those of the skeleton's styles part.
 TStyleIndex MakeFormats(lxw_workbook* wb, const std::string& numberFormat) {
   lxw_format* centre = workbook_add_format(wb);
   format_set_align(centre, LXW_ALIGN_CENTER);
@@ -90,16 +90,13 @@ struct WorkbookCloser {
 // A spreadsheet's name for a new sheet at a 0-based position.
 std::string DefaultSheetName(size_t position) { return "Sheet" + std::to_string(position + 1); }
 
-}  // namespace
+// The package's name of the sheet part at a 0-based position, as the
+// skeleton names it (checked at the commit).
+std::string PartName(size_t position) {
+  return "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
+}
 
-// A sheet being written: its part in a file of its own until the save.
-struct TOpenSheet {
-  size_t Position = 0;
-  std::string Path;
-  std::FILE* File = nullptr;
-  std::unique_ptr<CSheetXmlWriter> Writer;
-  TDeflated Stream;
-};
+}  // namespace
 
 struct CXlsxBuild::Impl {
   std::string NumberFormat;
@@ -107,25 +104,28 @@ struct CXlsxBuild::Impl {
   TStyleIndex Styles{};
   std::vector<std::string> Names;  // by position; "" for one not written
   std::vector<bool> Saved;
-  std::string Path;  // the workbook saved so far, beside the target; "" before the first save
-  std::vector<TOpenSheet> Open;
+  // The package, written once from its first sheet on, beside the target.
+  std::string Path;
+  std::unique_ptr<CZipWriter> Zip;
+  // The sheets begun since the last save: their positions, the zip's entry
+  // count before the first, and the one being written.
+  std::vector<size_t> Open;
+  size_t OpenFrom = 0;
+  std::unique_ptr<CSheetXmlWriter> Writer;
 
-  void Finish(TOpenSheet& s, const std::string& target) {
-    if (!s.Writer) return;
-    const bool ok = s.Writer->Finish();
-    s.Stream = s.Writer->Deflated();
-    s.Writer.reset();
-    const bool closed = std::fclose(s.File) == 0;
-    s.File = nullptr;
-    if (!ok || !closed) throw EWorkbookError("Unable to write the workbook " + target);
+  void EndSheet(const std::string& target) {
+    if (!Writer) return;
+    const bool ok = Writer->Finish();
+    const TDeflated stream = Writer->Deflated();
+    Writer.reset();
+    if (!ok || !Zip->EndDeflated(stream))
+      throw EWorkbookError("Unable to write the workbook " + target);
   }
   void DropOpen() {
-    for (TOpenSheet& s : Open) {
-      s.Writer.reset();  // its workers end before the file they write to
-      if (s.File != nullptr) std::fclose(s.File);
-      ::unlink(s.Path.c_str());
-      Names[s.Position].clear();
-    }
+    Writer.reset();  // its workers end before the bytes they wrote go
+    if (Open.empty()) return;
+    Zip->Truncate(OpenFrom);
+    for (size_t p : Open) Names[p].clear();
     Open.clear();
     while (!Names.empty() && Names.back().empty()) {
       Names.pop_back();
@@ -155,105 +155,83 @@ CXlsxSheet& CXlsxBuild::BeginSheet(size_t position, const std::string& name, lon
   if (position < m.Names.size() && !m.Names[position].empty())
     throw EWorkbookError("Unable to write the workbook " + target_ + ": sheet " +
                          std::to_string(position + 1) + " is written already");
-  if (!m.Open.empty()) m.Finish(m.Open.back(), target_);
+  m.EndSheet(target_);
+  if (!m.Zip) {
+    m.Path = CreateTempBeside(target_);
+    m.Zip = std::make_unique<CZipWriter>(m.Path);
+  }
   if (position >= m.Names.size()) {
     m.Names.resize(position + 1);
     m.Saved.resize(position + 1);
   }
-  TOpenSheet s;
-  s.Position = position;
-  s.Path = CreateTempBeside(target_);
-  s.File = std::fopen(s.Path.c_str(), "wb");
-  if (s.File == nullptr) {
-    ::unlink(s.Path.c_str());
-    throw EWorkbookError("Unable to write the workbook " + target_);
-  }
+  if (m.Open.empty()) m.OpenFrom = m.Zip->Entries();
   m.Names[position] = name;
-  m.Open.push_back(std::move(s));
-  m.Open.back().Writer = std::make_unique<CSheetXmlWriter>(m.Open.back().File, rows, columns,
-                                                           position == 0, layout, m.Styles);
-  return *m.Open.back().Writer;
+  m.Open.push_back(position);
+  std::FILE* out = m.Zip->BeginDeflated(PartName(position));
+  m.Writer = std::make_unique<CSheetXmlWriter>(out, rows, columns, position == 0, layout, m.Styles);
+  return *m.Writer;
 }
 
 void CXlsxBuild::Drop() { impl_->DropOpen(); }
 
-bool CXlsxBuild::Save(const PumpHook& pump) {
+void CXlsxBuild::Save() {
   Impl& m = *impl_;
-  if (m.Open.empty()) return true;
   try {
-    for (TOpenSheet& s : m.Open) m.Finish(s, target_);
+    m.EndSheet(target_);
   } catch (...) {
     m.DropOpen();
     throw;
   }
-
-  // The skeleton: every sheet's name, the styles; libxlsxwriter writes it.
-  const std::string fresh = CreateTempBeside(target_);
-  auto fail = [&](const std::string& why) {
-    ::unlink(fresh.c_str());
-    m.DropOpen();
-    throw EWorkbookError("Unable to write the workbook " + target_ + why);
-  };
-  CNumericCLocale cLocale;
-  std::unique_ptr<lxw_workbook, WorkbookCloser> wb(workbook_new(fresh.c_str()));
-  if (!wb) fail("");
-  if (MakeFormats(wb.get(), m.NumberFormat) != m.Styles) fail(": the styles differ");
-  std::vector<lxw_worksheet*> sheets;
-  for (size_t i = 0; i < Positions(); ++i) {
-    const std::string name =
-        i < m.Names.size() && !m.Names[i].empty() ? m.Names[i] : DefaultSheetName(i);
-    lxw_worksheet* ws = workbook_add_worksheet(wb.get(), name.c_str());
-    if (ws == nullptr) fail(": bad sheet name " + name);
-    sheets.push_back(ws);
-  }
-  worksheet_activate(sheets[0]);
-
-  std::vector<std::pair<int, int>> carried;  // 1-based, the same position in both
-  for (size_t i = 0; i < m.Saved.size(); ++i)
-    if (m.Saved[i]) carried.emplace_back(static_cast<int>(i) + 1, static_cast<int>(i) + 1);
-  std::vector<TDeflatedPart> inserted;
-  for (const TOpenSheet& s : m.Open)
-    inserted.push_back({static_cast<int>(s.Position) + 1, s.Path, s.Stream});
-
-  // Assembling a big workbook takes a while: it runs beside the event loop,
-  // which keeps pumping; nothing it touches is shared.
-  lxw_workbook* raw = wb.release();
-  const std::string previous = m.Path;
-  auto work = std::async(std::launch::async, [raw, &fresh, &previous, &carried, &inserted] {
-    CNumericCLocale workerLocale;
-    const lxw_error e = workbook_close(raw);
-    if (e != LXW_NO_ERROR) return std::string(lxw_strerror(e));
-    return AssembleWorkbook(fresh, previous, carried, inserted);
-  });
-  bool stopped = false;
-  while (work.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-    if (!stopped && pump) stopped = pump();
-  }
-  const std::string error = work.get();
-  if (!error.empty()) fail(": " + error);
-  if (stopped) {
-    ::unlink(fresh.c_str());
-    m.DropOpen();
-    return false;
-  }
-  // The build's own file is flushed once, when the commit puts it in place.
-  if (m.Path.empty()) {
-    m.Path = fresh;
-  } else if (!RenameTemp(fresh, m.Path)) {
-    fail("");
-  }
-  for (TOpenSheet& s : m.Open) {
-    ::unlink(s.Path.c_str());
-    m.Saved[s.Position] = true;
-  }
+  for (size_t p : m.Open) m.Saved[p] = true;
   m.Open.clear();
-  return true;
 }
 
 bool CXlsxBuild::Commit() {
   Impl& m = *impl_;
   m.DropOpen();
-  if (m.Path.empty()) return false;
+  if (!m.Zip || std::find(m.Saved.begin(), m.Saved.end(), true) == m.Saved.end()) return false;
+
+  // The rest of the package from a skeleton that libxlsxwriter writes:
+  // every sheet's name, the styles, the active sheet; its empty parts of the
+  // sheets written here are left out.
+  const std::string skeleton = CreateTempBeside(target_);
+  struct Unlink {
+    const std::string& Path;
+    ~Unlink() { ::unlink(Path.c_str()); }
+  } unlinkSkeleton{skeleton};
+  auto fail = [&](const std::string& why) {
+    Discard();
+    throw EWorkbookError("Unable to write the workbook " + target_ + why);
+  };
+  {
+    CNumericCLocale cLocale;
+    std::unique_ptr<lxw_workbook, WorkbookCloser> wb(workbook_new(skeleton.c_str()));
+    if (!wb) fail("");
+    if (MakeFormats(wb.get(), m.NumberFormat) != m.Styles) fail(": the styles differ");
+    std::vector<lxw_worksheet*> sheets;
+    for (size_t i = 0; i < Positions(); ++i) {
+      const std::string name =
+          i < m.Names.size() && !m.Names[i].empty() ? m.Names[i] : DefaultSheetName(i);
+      lxw_worksheet* ws = workbook_add_worksheet(wb.get(), name.c_str());
+      if (ws == nullptr) fail(": bad sheet name " + name);
+      sheets.push_back(ws);
+    }
+    worksheet_activate(sheets[0]);
+    const lxw_error e = workbook_close(wb.release());
+    if (e != LXW_NO_ERROR) fail(std::string(": ") + lxw_strerror(e));
+  }
+  const std::vector<std::string> parts = SheetParts(skeleton);
+  std::set<std::string> written;
+  for (size_t p = 0; p < m.Saved.size(); ++p) {
+    if (!m.Saved[p]) continue;
+    if (p >= parts.size() || parts[p] != PartName(p)) fail(": its sheet parts are named otherwise");
+    written.insert(PartName(p));
+  }
+  if (const std::string error = CopyEntries(skeleton, written, *m.Zip); !error.empty())
+    fail(": " + error);
+  const bool finished = m.Zip->Finish();
+  m.Zip.reset();
+  if (!finished) fail("");
   const std::string path = std::move(m.Path);
   m.Path.clear();
   return CommitTemp(path, target_);
@@ -261,7 +239,9 @@ bool CXlsxBuild::Commit() {
 
 void CXlsxBuild::Discard() {
   Impl& m = *impl_;
-  m.DropOpen();
+  m.Writer.reset();
+  m.Open.clear();
+  m.Zip.reset();
   if (!m.Path.empty()) ::unlink(m.Path.c_str());
   m.Path.clear();
 }

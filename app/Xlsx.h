@@ -3,13 +3,16 @@
 // sheet beside the file it is to replace, each sheet handed over as typed
 // cells in row order. Worksheet XML, styles, part names and the zip package
 // are known here (Xlsx*.cpp) and nowhere else.
+//
+// A build writes its package once: each sheet's part goes into it,
+// compressed, as its rows come, and the commit adds the small parts and the
+// directory and renames it over the target. No sheet is read or copied
+// again, whatever the number of sheets.
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "app/PumpHook.h"
 
 class EWorkbookError : public std::runtime_error {
  public:
@@ -53,10 +56,9 @@ class CXlsxBuild {
   // EWorkbookError.
   CXlsxSheet& BeginSheet(size_t position, const std::string& name, long rows, int columns,
                          const std::vector<TXlsxColumn>& layout);
-  // Makes the sheets begun since the last save part of the build. False
-  // when the pump answered true (they are dropped then); throws
-  // EWorkbookError when they can't be written.
-  bool Save(const PumpHook& pump = {});
+  // Makes the sheets begun since the last save part of the build; throws
+  // EWorkbookError when they can't be written (they are dropped then).
+  void Save();
   // Drops the sheets begun since the last save.
   void Drop();
   // Positions in use, at least minSheets: each holds a sheet begun or saved,

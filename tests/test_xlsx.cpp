@@ -1,12 +1,15 @@
 // The .xlsx writer through its own interface: a build's sheets reach the
 // file at its target only by the commit, each position is written once, and
-// a stop drops what it was writing.
+// a stop drops what it was writing; its zip package holds what no 32-bit
+// field can.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <string>
 
 #include "app/Xlsx.h"
+#include "app/XlsxPackage.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/Workbook.h"
@@ -39,9 +42,9 @@ TEST(Xlsx, SheetsReachTheTargetOnlyByTheCommit) {
   {
     CXlsxBuild book(target, "yyyy-MM-dd HH:mm:ss", 3);
     WriteSheet(book, 2, "Third", 1.5);
-    ASSERT_TRUE(book.Save());
+    book.Save();
     WriteSheet(book, 0, "First", 2.5);
-    ASSERT_TRUE(book.Save());
+    book.Save();
     EXPECT_EQ(book.Positions(), 3u);
     EXPECT_THROW(book.BeginSheet(2, "Again", 1, 1, {}), EWorkbookError);
     EXPECT_FALSE(std::filesystem::exists(target));
@@ -68,7 +71,7 @@ TEST(Xlsx, ADroppedSheetAndAnUncommittedBuildLeaveTheTargetAsItWas) {
   {
     CXlsxBuild book(target, "yyyy-MM-dd HH:mm:ss", 1);
     WriteSheet(book, 0, "First", 1);
-    ASSERT_TRUE(book.Save());
+    book.Save();
     ASSERT_TRUE(book.Commit());
   }
   const std::string before = ReadAll(target);
@@ -77,8 +80,44 @@ TEST(Xlsx, ADroppedSheetAndAnUncommittedBuildLeaveTheTargetAsItWas) {
     WriteSheet(book, 0, "First", 2);
     book.Drop();                      // what a stop in the middle of a sheet does
     WriteSheet(book, 0, "First", 3);  // the position is free again
-    ASSERT_TRUE(book.Save());
+    book.Save();
   }
   EXPECT_EQ(ReadAll(target), before);
   EXPECT_EQ(FilesIn(dir.Path()), 1u);
+}
+
+TEST(Xlsx, PackageSizesAndCountsBeyondThirtyTwoBitsGoToZip64) {
+  TempDir dir;
+  const std::string path = dir.Path() + "/big.zip";
+  {
+    CZipWriter zip(path);
+    // A few deflated bytes that stand for 5 GiB of text: the headers must
+    // carry the size, no reader here inflates it.
+    CParallelDeflate deflate(zip.BeginDeflated("big.xml"), 1, 1);
+    deflate.Add("<sheetData/>");
+    TDeflated stream;
+    ASSERT_TRUE(deflate.Finish(stream));
+    stream.Size = 5ull << 30;
+    ASSERT_TRUE(zip.EndDeflated(stream));
+    // More entries than the 16-bit count holds; one dropped again.
+    for (int i = 0; i < 70000; ++i) ASSERT_TRUE(zip.Add("e" + std::to_string(i), 0, 0, 0, ""));
+    CParallelDeflate dropped(zip.BeginDeflated("dropped.xml"), 1, 1);
+    dropped.Add(std::string(100000, 'x'));
+    ASSERT_TRUE(dropped.Finish(stream));
+    ASSERT_TRUE(zip.Truncate(70001));
+    const std::string hello = "hello";
+    ASSERT_TRUE(zip.Add("last.txt", 0,
+                        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(hello.data()),
+                                                    static_cast<uInt>(hello.size()))),
+                        hello.size(), hello));
+    ASSERT_TRUE(zip.Finish());
+  }
+  const ProcessResult r = RunProcess({"/usr/bin/python3", "-c",
+                                      "import sys, zipfile\n"
+                                      "z = zipfile.ZipFile(sys.argv[1])\n"
+                                      "i = z.infolist()\n"
+                                      "print(len(i), i[0].file_size, 'dropped.xml' in "
+                                      "z.namelist(), z.read('last.txt').decode())\n",
+                                      path});
+  EXPECT_EQ(r.Out, "70002 5368709120 False hello\n") << r.Err;
 }
