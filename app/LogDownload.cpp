@@ -14,7 +14,6 @@
 #include "app/LogTable.h"
 #include "app/OfflineLoad.h"
 #include "app/TransferMeter.h"
-#include "app/WorkbookBuild.h"
 #include "meter/DataFolder.h"
 #include "meter/DateTimeUtil.h"
 #include "meter/FileReplace.h"
@@ -218,7 +217,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   std::unique_ptr<CWorkbookBuild> build;
   if (workbook) {
     build = std::make_unique<CWorkbookBuild>(WorkbookPathOf(dataLog));
-    UpdateWorkbook(build->Path(), -1, [this] { return sink_.Pump(); });
+    UpdateWorkbook(*build, -1, [this] { return sink_.Pump(); });
   }
   const auto start = std::chrono::steady_clock::now();
   sink_.ShowStatus(1, "Starting to download logs.");
@@ -241,7 +240,7 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
       sink_.ShowMessage(TMessageKind::Error, e.what());
     }
     sink_.GroupEnded(group, LogRecords.Count(), timesValid);
-    if (build && UpdateWorkbook(build->Path(), group, [this] { return sink_.Pump(); }).Stopped) {
+    if (build && UpdateWorkbook(*build, group, [this] { return sink_.Pump(); }).Stopped) {
       EndEarly();
       return result;
     }

@@ -7,7 +7,6 @@
 #include "app/GroupFiles.h"
 #include "app/SheetText.h"
 #include "app/Workbook.h"
-#include "app/WorkbookBuild.h"
 #include "meter/DataFolder.h"
 #include "meter/DateTimeUtil.h"
 #include "meter/ZelDef.h"
@@ -85,9 +84,8 @@ std::string WorkbookPathOf(const std::string& dataLogFolder) {
 bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view) {
   // Built beside the workbook in use, which stays until every group is in the new one.
   CWorkbookBuild build(WorkbookPathOf(dataLogFolder));
-  const std::string& workbook = build.Path();
   const PumpHook pump = [&view] { return view.Pump(); };
-  if (UpdateWorkbook(workbook, -1, pump).Stopped) return false;
+  if (UpdateWorkbook(build, -1, pump).Stopped) return false;
   view.ShowStatus("Starting to load logs...");
   for (int g = 0; g < kGroupCount; ++g) {
     if (view.Pump()) return false;
@@ -104,7 +102,7 @@ bool LoadAllGroups(const std::string& dataLogFolder, COfflineLoadView& view) {
       // or the later groups, out of the workbook.
       view.ShowError(e.what());
     }
-    const TWorkbookUpdate u = UpdateWorkbook(workbook, g, pump);
+    const TWorkbookUpdate u = UpdateWorkbook(build, g, pump);
     if (u.Stopped) return false;
     if (u.Sheets > 1)
       view.ShowStatus(SheetName(g) + ": " + std::to_string(LogRecords.Count()) + " records on " +

@@ -1,22 +1,12 @@
 #pragma once
-// The device's working workbook: one .xlsx file updated one sheet at a time.
+// The device's working workbook, built one sheet at a time (CWorkbookBuild).
 // Sheet 1 "Panel Name" (the active sheet), sheet g + 2 "Data Log #NN" for
 // group g, at least 11 sheets; a group with more rows than a worksheet holds
 // continues on sheets "Data Log #NN (2)", ... after the eleventh.
-//
-// A save writes a new file holding the sheet being updated and every sheet's
-// name, takes the sheets of earlier saves from the previous file as they are
-// (their compressed parts are copied, not rewritten), and renames it over the
-// previous file.
-#include <stdexcept>
 #include <string>
 
 #include "app/PumpHook.h"
-
-class EWorkbookError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+#include "app/WorkbookBuild.h"
 
 struct TWorkbookUpdate {
   bool Written = false;  // false: nothing to write, or stopped by the pump
@@ -25,10 +15,7 @@ struct TWorkbookUpdate {
 };
 
 // Writes the names sheet (group -1) from PanelNames or group g's sheet from
-// LogRecords and LogColumns(g) into the workbook at path; a group without
-// records writes nothing. Throws EWorkbookError when the file can't be
-// written; the previous file then stays as it was.
-TWorkbookUpdate UpdateWorkbook(const std::string& path, int group, const PumpHook& pump = {});
-
-// Rows of one worksheet, the header included.
-constexpr long kSheetRows = 1048576;
+// LogRecords and LogColumns(g) into the build, each at most once; a group
+// without records writes nothing. Throws EWorkbookError when the sheet can't
+// be written; the build then holds what it held before.
+TWorkbookUpdate UpdateWorkbook(CWorkbookBuild& build, int group, const PumpHook& pump = {});

@@ -1,28 +1,22 @@
 #include "app/WorkbookBuild.h"
 
-#include <unistd.h>
-
 #include "meter/DataFolder.h"
+#include "meter/DisplayFormat.h"
 #include "meter/FileReplace.h"
 
-CWorkbookBuild::CWorkbookBuild(std::string target) : target_(std::move(target)) {
-  // A name of the temporary kind, so that a killed run's build counts as its
-  // leftover; the workbook writer wants no file there yet.
-  RemoveStaleTempsIn(FolderOf(target_));  // a killed build's parts, its own beside it included
-  path_ = CreateTempBeside(target_);
-  ::unlink(path_.c_str());
+namespace {
+
+// Sheet 1 for the names and one sheet for each of the ten groups.
+constexpr size_t kFixedSheets = 11;
+
+}  // namespace
+
+std::string CWorkbookBuild::Prepared(std::string target) {
+  RemoveStaleTempsIn(FolderOf(target));  // a killed build's parts, its own beside it included
+  return target;
 }
 
-CWorkbookBuild::~CWorkbookBuild() { Discard(); }
-
-bool CWorkbookBuild::Commit() {
-  if (done_ || !FileExists(path_)) return false;
-  done_ = true;
-  return CommitTemp(path_, target_);
-}
-
-void CWorkbookBuild::Discard() {
-  if (done_) return;
-  done_ = true;
-  ::unlink(path_.c_str());
-}
+CWorkbookBuild::CWorkbookBuild(std::string target)
+    : xlsx_(Prepared(std::move(target)),
+            FormatSettings().ShortDateFormat + " " + FormatSettings().LongTimeFormat,
+            kFixedSheets) {}

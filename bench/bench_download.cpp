@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,8 @@ int main() {
     const auto t0 = Clock::now();
     double sheets = 0;
     fetcher.EnsureSession(events);
+    std::unique_ptr<CWorkbookBuild> build;
+    if (withWorkbook) build = std::make_unique<CWorkbookBuild>(mirror + "template.xlsx");
     for (int g = 0; g < 10; ++g) {
       const std::string local = mirror + "Group" + std::to_string(g + 1) + "/";
       fs::create_directories(local);
@@ -88,9 +91,14 @@ int main() {
       records += LogRecords.Count();
       if (withWorkbook) {
         const auto t1 = Clock::now();
-        UpdateWorkbook(mirror + "template.xlsx", g);
+        UpdateWorkbook(*build, g);
         sheets += Seconds(t1);
       }
+    }
+    if (build) {
+      const auto t1 = Clock::now();
+      build->Commit();
+      sheets += Seconds(t1);
     }
     ftp.CloseSession();
     if (withWorkbook) workbook = sheets;

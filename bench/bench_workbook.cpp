@@ -120,8 +120,10 @@ int main() {
     const std::string path = dir.Path() + "/template.xlsx";
     std::remove(path.c_str());
     auto t0 = Clock::now();
-    UpdateWorkbook(path, -1);
-    for (int g = 0; g < kGroupCount; ++g) UpdateWorkbook(path, g);
+    CWorkbookBuild build(path);
+    UpdateWorkbook(build, -1);
+    for (int g = 0; g < kGroupCount; ++g) UpdateWorkbook(build, g);
+    build.Commit();
     updates.push_back(Seconds(t0));
     t0 = Clock::now();
     SingleWrite(dir.Path() + "/single.xlsx");

@@ -131,17 +131,6 @@ bool CommitTemp(const std::string& temp, const std::string& target, bool noRepla
   return true;
 }
 
-bool IsTempName(const std::string& path) {
-  const std::string name = NameOf(path);
-  return name.size() > 1 && name[0] == '.' && name.find(".~krvo-") != std::string::npos;
-}
-
-bool RenameTemp(const std::string& temp, const std::string& target) {
-  if (std::rename(temp.c_str(), target.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
-}
-
 bool CopyFileReplacing(const std::string& source, const std::string& target, bool noReplace) {
   const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;

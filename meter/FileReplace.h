@@ -19,12 +19,6 @@ void RemoveStaleTempsIn(const std::string& folder);
 // target is not replaced and the call fails. On failure temp is removed.
 bool CommitTemp(const std::string& temp, const std::string& target, bool noReplace = false);
 
-// Whether path names a temporary file of CreateTempBeside's kind.
-bool IsTempName(const std::string& path);
-// Renames temp to target without flushing either: for a target that is a
-// temporary itself, flushed once by the commit that puts it in place.
-bool RenameTemp(const std::string& temp, const std::string& target);
-
 // Copies source into a temporary file beside target and commits it.
 bool CopyFileReplacing(const std::string& source, const std::string& target, bool noReplace);
 

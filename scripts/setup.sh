@@ -5,6 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config dpkg-dev file systemd
   libmodbus-dev nlohmann-json3-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libxlsxwriter-dev libzip-dev
+  libpugixml-dev
   zlib1g-dev libgtest-dev libbenchmark-dev libsqlite3-dev libpq-dev
   sqlite3 postgresql-15 postgresql-client-15
   python3 python3-pyftpdlib python3-numpy python3-openpyxl python3-pandas curl wget

@@ -28,6 +28,7 @@ TEST(Package, BuildsInstallsAndRuns) {
   EXPECT_NE(fields.Out.find("libxlsxwriter"), std::string::npos)
       << fields.Out;  // found by shlibdeps
   EXPECT_NE(fields.Out.find("libqt6widgets6"), std::string::npos) << fields.Out;
+  EXPECT_NE(fields.Out.find("libpugixml1v5"), std::string::npos) << fields.Out;
 
   // Errors and warnings fail; --pedantic's infos are shown, not judged.
   const ProcessResult lintian = RunProcess({"/usr/bin/lintian", "--fail-on", "error,warning", deb});

@@ -114,9 +114,9 @@ class TForm1 : public QMainWindow {
   bool FtpDisconnect();
   bool PumpMessages();
   void BuildGroupTree(uint32_t index);
-  // Writes one sheet (-1: the names) of the working workbook FWorkbookPath,
+  // Writes one sheet (-1: the names) into a build of the working workbook,
   // letting events run meanwhile.
-  TWorkbookUpdate UpdateWorkbook(int group);
+  TWorkbookUpdate UpdateWorkbook(CWorkbookBuild& build, int group);
 
   // The log table.
   void SetupLogColumns(int group);

@@ -28,8 +28,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-TWorkbookUpdate TForm1::UpdateWorkbook(int group) {
-  return ::UpdateWorkbook(FWorkbookPath, group, [this] { return PumpMessages(); });
+TWorkbookUpdate TForm1::UpdateWorkbook(CWorkbookBuild& build, int group) {
+  return ::UpdateWorkbook(build, group, [this] { return PumpMessages(); });
 }
 
 void TForm1::mniSave1Click() {

@@ -280,7 +280,11 @@ class TestWindowLogs : public WindowTestBase {
     GroupSetups[0].KeyNum = 64;
     for (int j = 0; j < 64; ++j) GroupSetups[0].keyArr[j] = static_cast<uint16_t>(1 + j);
     f.FWorkbookPath = data_->Path() + "/template.xlsx";
-    QVERIFY(f.UpdateWorkbook(-1).Written);
+    {
+      CWorkbookBuild first(f.FWorkbookPath);
+      QVERIFY(f.UpdateWorkbook(first, -1).Written);
+      QVERIFY(first.Commit());
+    }
     const std::string before = ReadAll(f.FWorkbookPath);
     LogRecords.Clear();
     LogRecords.SetKeyCount(64);
@@ -294,11 +298,16 @@ class TestWindowLogs : public WindowTestBase {
     connect(&tick, &QTimer::timeout, [&] {
       if (++ticks == 1) f.close();
     });
-    tick.start(0);
-    const TWorkbookUpdate u = f.UpdateWorkbook(0);
-    QVERIFY(ticks >= 1);
-    QVERIFY(u.Stopped);
-    QVERIFY(!u.Written);
+    {
+      // As a load does: its build ends with the stop, uncommitted.
+      CWorkbookBuild build(f.FWorkbookPath);
+      QVERIFY(f.UpdateWorkbook(build, -1).Written);
+      tick.start(0);
+      const TWorkbookUpdate u = f.UpdateWorkbook(build, 0);
+      QVERIFY(ticks >= 1);
+      QVERIFY(u.Stopped);
+      QVERIFY(!u.Written);
+    }
     QCOMPARE(ReadAll(f.FWorkbookPath), before);
     for (const auto& e : std::filesystem::directory_iterator(data_->Path()))
       QVERIFY2(e.path().filename().string().find(".~krvo") == std::string::npos, e.path().c_str());

@@ -1,4 +1,4 @@
-#include "app/SheetXml.h"
+#include "app/XlsxSheet.h"
 
 #include <charconv>
 #include <cmath>
@@ -96,12 +96,11 @@ std::string ColumnName(int column) {
   return name;
 }
 
-CSheetXmlWriter::CSheetXmlWriter(const std::string& path, long rows, int columns, bool selected,
-                                 const std::vector<TSheetColumn>& layout) {
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) throw std::runtime_error("Unable to write " + path);
+CSheetXmlWriter::CSheetXmlWriter(std::FILE* out, long rows, int columns, bool selected,
+                                 const std::vector<TXlsxColumn>& layout, const TStyleIndex& styles)
+    : styles_(styles) {
   // Sheets are big and repetitive: the fastest deflate keeps most of the gain.
-  deflate_ = std::make_unique<CParallelDeflate>(file_, 1);
+  deflate_ = std::make_unique<CParallelDeflate>(out, 1);
   buf_.reserve(kFlushBytes + 4096);
   buf_ =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
@@ -118,24 +117,22 @@ CSheetXmlWriter::CSheetXmlWriter(const std::string& path, long rows, int columns
   buf_ += "workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
   bool cols = false;
   for (size_t c = 0; c < layout.size(); ++c) {
-    if (layout[c].Width <= 0 && layout[c].Style == 0) continue;
+    const int style = styles_[static_cast<size_t>(layout[c].Style)];
+    if (layout[c].Width <= 0 && style == 0) continue;
     if (!cols) buf_ += "<cols>";
     cols = true;
     const std::string n = std::to_string(c + 1);
     buf_ += "<col min=\"" + n + "\" max=\"" + n + "\" width=\"";
     AppendNumber(buf_, StoredWidth(layout[c].Width > 0 ? layout[c].Width : 8.43));
     buf_ += "\"";
-    if (layout[c].Style != 0) buf_ += " style=\"" + std::to_string(layout[c].Style) + "\"";
+    if (style != 0) buf_ += " style=\"" + std::to_string(style) + "\"";
     buf_ += " customWidth=\"1\"/>";
   }
   if (cols) buf_ += "</cols>";
   buf_ += rows > 0 ? "<sheetData>" : "<sheetData/>";
 }
 
-CSheetXmlWriter::~CSheetXmlWriter() {
-  deflate_.reset();  // its workers end before the file they write to
-  if (file_ != nullptr) std::fclose(file_);
-}
+CSheetXmlWriter::~CSheetXmlWriter() = default;
 
 void CSheetXmlWriter::Flush() {
   if (ok_ && !buf_.empty()) {
@@ -156,7 +153,7 @@ void CSheetXmlWriter::BeginRow() {
   buf_ += "\">";
 }
 
-void CSheetXmlWriter::Cell(int column, int style) {
+void CSheetXmlWriter::Cell(int column, TCellStyle cellStyle) {
   // Every cell names its column and row: both are made once, not per cell.
   if (column < 0 || column >= kMaxColumns) throw std::out_of_range("no such worksheet column");
   while (static_cast<size_t>(column) >= cellStarts_.size())
@@ -164,21 +161,21 @@ void CSheetXmlWriter::Cell(int column, int style) {
   buf_ += cellStarts_[static_cast<size_t>(column)];
   buf_ += rowText_;
   buf_ += '"';
-  if (style != 0) {
+  if (const int style = styles_[static_cast<size_t>(cellStyle)]; style != 0) {
     buf_ += " s=\"";
     AppendInt(buf_, style);
     buf_ += '"';
   }
 }
 
-void CSheetXmlWriter::Number(int column, double value, int style) {
+void CSheetXmlWriter::Number(int column, double value, TCellStyle style) {
   Cell(column, style);
   buf_ += "><v>";
   AppendNumber(buf_, value);
   buf_ += "</v></c>";
 }
 
-void CSheetXmlWriter::Text(int column, std::string_view text, int style) {
+void CSheetXmlWriter::Text(int column, std::string_view text, TCellStyle style) {
   Cell(column, style);
   buf_ += " t=\"inlineStr\"><is><t";
   // Blanks at either end are kept only when the text says so.
@@ -204,7 +201,5 @@ bool CSheetXmlWriter::Finish() {
   Flush();
   if (!deflate_->Finish(deflated_)) ok_ = false;
   deflate_.reset();
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  return ok_ && closed;
+  return ok_;
 }
