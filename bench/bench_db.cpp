@@ -1,5 +1,5 @@
 // Loading a year of logs into the database: a meter of 10 groups x 100 day
-// files (720 records a day, 720,000 in all, KRVO_BENCH_KEYS keys each, 8 by
+// files (720 records a day, 720,000 in all, KRVO_BENCH_KEYS keys each, 2 by
 // default) synced once, then fed by krvo sync --db into SQLite and into a
 // PostgreSQL server of the bench's own, against the tools' own bulk loads of
 // the same rows from CSV into the same tables: sqlite3's .import and psql's
@@ -42,7 +42,7 @@ long ChildPeakMb() {
 
 int main() {
   const char* keysEnv = std::getenv("KRVO_BENCH_KEYS");
-  const int keys = keysEnv ? std::atoi(keysEnv) : 8;
+  const int keys = keysEnv ? std::atoi(keysEnv) : 2;
   std::string ids;
   for (int k = 1; k <= keys; ++k) {
     if (k > 1) ids += ',';
