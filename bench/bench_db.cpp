@@ -4,7 +4,7 @@
 // PostgreSQL server of the bench's own, against the tools' own bulk loads of
 // the same rows from CSV into the same tables: sqlite3's .import and psql's
 // \copy. Then a re-sync with nothing new. Ratios: time over the peer's,
-// the best of KRVO_BENCH_ROUNDS (2) rounds of each.
+// the best of KRVO_BENCH_ROUNDS (1) rounds of each.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -72,7 +72,7 @@ int main() {
   // Rounds of each load and its peer in turn, the best of each kept: the
   // machine's other work comes and goes.
   const char* roundsEnv = std::getenv("KRVO_BENCH_ROUNDS");
-  const int rounds = roundsEnv ? std::max(1, std::atoi(roundsEnv)) : 2;
+  const int rounds = roundsEnv ? std::max(1, std::atoi(roundsEnv)) : 1;
   double krvoSqlite = 1e300, import = 1e300, krvoPg = 1e300, copy = 1e300;
   double resyncSqlite = 0, resyncPg = 0;
   long rss = 0;
