@@ -350,6 +350,22 @@ TEST(CliDatabase, AnUnreachableDatabaseKeepsTheLocalWorkAndCatchesUpLater) {
   EXPECT_EQ(r.ExitCode, 1);
   EXPECT_NE(r.Err.find("Database not updated: SQLite: cannot open"), std::string::npos) << r.Err;
 
+  // A database of a later schema is left as it is.
+  const std::string later = dir.Path() + "/later.db";
+  ASSERT_EQ(RunProcess({"/usr/bin/python3", "-c",
+                        "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); "
+                        "c.execute('CREATE TABLE krvo_schema (version integer)'); "
+                        "c.execute('INSERT INTO krvo_schema VALUES (2)'); c.commit()",
+                        later})
+                .ExitCode,
+            0);
+  r = download(Sqlite(later));
+  EXPECT_EQ(r.ExitCode, 1);
+  EXPECT_NE(r.Err.find("schema version 2; this program knows version 1 only"), std::string::npos)
+      << r.Err;
+  EXPECT_EQ(Rows(Sqlite(later), "SELECT name FROM sqlite_master"),
+            std::vector<std::string>{"krvo_schema"});
+
   // Reached at last: everything the folder holds goes in.
   const Backend right = Postgres(pg);
   r = download(right);

@@ -11,3 +11,21 @@ std::unique_ptr<CLogDatabase> OpenLogDatabase(const std::string& url) {
   throw EDatabaseError("The database URL \"" + url +
                        "\" is neither sqlite:PATH nor postgresql://...");
 }
+
+void CLogDatabase::EnsureSchema() {
+  InTransaction(*this, [this] {
+    LockSchema();
+    Execute(SchemaSql(Dialect()));
+    const int64_t version = QueryNumber("SELECT max(version) FROM krvo_schema");
+    if (version > kSchemaVersion) throw EDatabaseError(NewerSchemaText(version));
+    if (version == 0)
+      Execute("INSERT INTO krvo_schema VALUES (" + std::to_string(kSchemaVersion) + ")");
+  });
+}
+
+std::vector<std::pair<std::string, int64_t>> CLogDatabase::Totals() {
+  std::vector<std::pair<std::string, int64_t>> totals;
+  for (const char* table : {"device", "key_generation", "log_file", "log_value"})
+    totals.emplace_back(table, QueryNumber(std::string("SELECT count(*) FROM ") + table));
+  return totals;
+}

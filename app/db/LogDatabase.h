@@ -9,7 +9,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+#include "app/db/Schema.h"
 
 // Anything the database refused or could not do, with the server's text.
 class EDatabaseError : public std::runtime_error {
@@ -44,7 +47,7 @@ class CLogDatabase {
   virtual ~CLogDatabase() = default;
 
   // Creates what is missing of the schema; refuses one of a later version.
-  virtual void EnsureSchema() = 0;
+  void EnsureSchema();
 
   // A transaction that locks out every other writer of the same device (for
   // SQLite, of the whole file) until Commit or Rollback.
@@ -81,9 +84,37 @@ class CLogDatabase {
   virtual void AddValue(const TValueRow& row) = 0;
   virtual void EndValues() = 0;
 
-  // A few totals for `krvo db`: devices, files, values.
-  virtual std::vector<std::pair<std::string, int64_t>> Totals() = 0;
+  // The rows of each table, for `krvo db`.
+  std::vector<std::pair<std::string, int64_t>> Totals();
+
+ protected:
+  virtual TSqlDialect Dialect() const = 0;
+  // Keeps another session's schema creation out until the transaction ends.
+  virtual void LockSchema() {}
+  // Runs statements that return nothing.
+  virtual void Execute(const std::string& sql) = 0;
+  // The first column of the first row as a number; 0 for none or NULL.
+  virtual int64_t QueryNumber(const std::string& sql) = 0;
 };
+
+// Runs work in a transaction: committed when it returns, rolled back when it throws.
+template <typename Work>
+auto InTransaction(CLogDatabase& db, Work work) {
+  db.Begin();
+  try {
+    if constexpr (std::is_void_v<decltype(work())>) {
+      work();
+      db.Commit();
+    } else {
+      auto result = work();
+      db.Commit();
+      return result;
+    }
+  } catch (...) {
+    db.Rollback();
+    throw;
+  }
+}
 
 // Opens the database a URL names: "sqlite:PATH" (the file is created on
 // first use) or "postgresql://..." / "postgres://..." (libpq's URI; the

@@ -71,22 +71,15 @@ int64_t MtimeNs(const struct stat& st) {
 // the keys of the setup, else a new one.
 int64_t GroupGeneration(CLogDatabase& db, int64_t device, int group, const TDataLogSetup& setup) {
   const std::vector<int> keys(setup.keyArr, setup.keyArr + setup.KeyNum);
-  db.Begin();
-  try {
+  return InTransaction(db, [&] {
     db.LockDevice(device);
     int64_t id = 0;
     std::vector<int> latest;
-    if (!db.LatestGeneration(device, group + 1, id, latest) || latest != keys) {
-      std::vector<std::string> captions;
-      for (int k : keys) captions.push_back(GetKeyName(k));
-      id = db.AddGeneration(device, group + 1, keys, captions);
-    }
-    db.Commit();
-    return id;
-  } catch (...) {
-    db.Rollback();
-    throw;
-  }
+    if (db.LatestGeneration(device, group + 1, id, latest) && latest == keys) return id;
+    std::vector<std::string> captions;
+    for (int k : keys) captions.push_back(GetKeyName(k));
+    return db.AddGeneration(device, group + 1, keys, captions);
+  });
 }
 
 // Files go in whole with their entries, many to a transaction: a commit

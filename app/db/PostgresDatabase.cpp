@@ -81,23 +81,6 @@ class CPostgresDatabase : public CLogDatabase {
   }
   ~CPostgresDatabase() override { PQfinish(conn_); }
 
-  void EnsureSchema() override {
-    Begin();
-    try {
-      Exec(kSchemaLock);
-      Exec(SchemaSql(TSqlDialect::Postgres).c_str());
-      Result v = Exec("SELECT coalesce(max(version), 0) FROM krvo_schema");
-      const int64_t version = std::stoll(PQgetvalue(v.get(), 0, 0));
-      if (version > kSchemaVersion) throw EDatabaseError(NewerSchemaText(version));
-      if (version == 0)
-        Exec(("INSERT INTO krvo_schema VALUES (" + std::to_string(kSchemaVersion) + ")").c_str());
-      Commit();
-    } catch (...) {
-      Rollback();
-      throw;
-    }
-  }
-
   void Begin() override { Exec("BEGIN"); }
   void Commit() override {
     SendRows();
@@ -234,13 +217,14 @@ class CPostgresDatabase : public CLogDatabase {
 
   void EndValues() override {}
 
-  std::vector<std::pair<std::string, int64_t>> Totals() override {
-    std::vector<std::pair<std::string, int64_t>> totals;
-    for (const char* table : {"device", "key_generation", "log_file", "log_value"}) {
-      Result r = Exec((std::string("SELECT count(*) FROM ") + table).c_str());
-      totals.emplace_back(table, std::stoll(PQgetvalue(r.get(), 0, 0)));
-    }
-    return totals;
+ protected:
+  TSqlDialect Dialect() const override { return TSqlDialect::Postgres; }
+  void LockSchema() override { Exec(kSchemaLock); }
+  void Execute(const std::string& sql) override { Exec(sql.c_str()); }
+  int64_t QueryNumber(const std::string& sql) override {
+    Result r = Exec(sql.c_str());
+    if (PQntuples(r.get()) == 0 || PQgetisnull(r.get(), 0, 0)) return 0;
+    return std::stoll(PQgetvalue(r.get(), 0, 0));
   }
 
  private:

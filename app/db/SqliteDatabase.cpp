@@ -103,22 +103,6 @@ class CSqliteDatabase : public CLogDatabase {
   }
   ~CSqliteDatabase() override { sqlite3_close_v2(db_); }
 
-  void EnsureSchema() override {
-    Begin();
-    try {
-      Exec(SchemaSql(TSqlDialect::Sqlite).c_str());
-      CStatement v(db_, "SELECT max(version) FROM krvo_schema");
-      const int64_t version = v.Step() ? v.Int(0) : 0;
-      if (version > kSchemaVersion) throw EDatabaseError(NewerSchemaText(version));
-      if (version == 0)
-        Exec(("INSERT INTO krvo_schema VALUES (" + std::to_string(kSchemaVersion) + ")").c_str());
-      Commit();
-    } catch (...) {
-      Rollback();
-      throw;
-    }
-  }
-
   // IMMEDIATE takes the write lock now: two feeds can't both read a file's
   // entry and then both load it.
   void Begin() override { Exec("BEGIN IMMEDIATE"); }
@@ -251,13 +235,12 @@ class CSqliteDatabase : public CLogDatabase {
     pending_.clear();
   }
 
-  std::vector<std::pair<std::string, int64_t>> Totals() override {
-    std::vector<std::pair<std::string, int64_t>> totals;
-    for (const char* table : {"device", "key_generation", "log_file", "log_value"}) {
-      CStatement s(db_, (std::string("SELECT count(*) FROM ") + table).c_str());
-      totals.emplace_back(table, s.Step() ? s.Int(0) : 0);
-    }
-    return totals;
+ protected:
+  TSqlDialect Dialect() const override { return TSqlDialect::Sqlite; }
+  void Execute(const std::string& sql) override { Exec(sql.c_str()); }
+  int64_t QueryNumber(const std::string& sql) override {
+    CStatement s(db_, sql.c_str());
+    return s.Step() ? s.Int(0) : 0;  // NULL reads 0
   }
 
  private:
