@@ -68,11 +68,14 @@ bool OpenOfflineFolder(const std::string& chosen, std::string& dataLogFolder,
 }
 
 void ReadGroupRecords(const std::string& dataLogFolder, int group, const PumpHook& pump) {
+  // A day file is listed and read in microseconds: events run every few
+  // milliseconds, not after each file.
+  const PumpHook paced = PacedPump(pump, std::chrono::milliseconds(5));
   std::vector<std::string> files;
-  FindFiles(dataLogFolder + "Group" + std::to_string(group + 1) + "/", ".dat", files, pump);
+  FindFiles(dataLogFolder + "Group" + std::to_string(group + 1) + "/", ".dat", files, paced);
   LogRecords.Clear();
   for (const std::string& f : files) {
-    if (pump && pump()) return;
+    if (paced && paced()) return;
     CZELMeterObj::ReadDataLogFile(group, f);
   }
 }

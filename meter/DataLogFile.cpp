@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 #include <stdexcept>
-#include <vector>
 
 #include "meter/ZelDef.h"
 
@@ -48,9 +48,11 @@ __attribute__((target_clones("avx2", "default"))) void ScaleValues(const uint8_t
 void DecodeRecord(TLogRecordList& into, const uint8_t* p, int keys, const double* divisor,
                   const int* noKeys, int noKeyCount) {
   const uint8_t* t = p + 4 * keys;
-  double* values =
-      into.Add(TSystemTime{static_cast<uint16_t>(t[0] + 2000), t[1], 0, t[2], t[3], t[4], t[5], 0});
+  double* values = into.AddUnfilled(
+      TSystemTime{static_cast<uint16_t>(t[0] + 2000), t[1], 0, t[2], t[3], t[4], t[5], 0});
   ScaleValues(p, keys, divisor, values);
+  // A list that holds more keys (an earlier file's) has them 0.0 here.
+  std::fill(values + keys, values + into.KeyCount(), 0.0);
   for (int k = 0; k < noKeyCount; ++k) values[noKeys[k]] = static_cast<double>(NoValue);
 }
 
@@ -62,6 +64,10 @@ void DecodeRecord(TLogRecordList& into, const uint8_t* p, int keys, const double
   throw EDataLogError("Not enough memory to read \"" + path + "\": its " + std::to_string(records) +
                       " records need about " + need + " MB.");
 }
+
+// Below this, a file's records fit on any machine we run on: the memory
+// check, a system call, is spared for the many small day files.
+constexpr double kAlwaysFitsBytes = 64.0 * 1024 * 1024;
 
 double MachineMemory() {
   struct sysinfo info {};
@@ -139,6 +145,7 @@ class CFileBytes final : public CDatBytes {
 // none.
 void ReadRecords(const TDataLogSetup& setup, int keys, CDatBytes& bytes, const std::string& name,
                  TLogRecordList& into) {
+  static_assert(4 * kMaxKeys + 6 <= kChunkBytes, "a chunk holds at least one record");
   const size_t recordSize = 4 * static_cast<size_t>(keys) + 6;
   const size_t total = bytes.Size() / recordSize;
   double divisor[kMaxKeys];
@@ -152,18 +159,20 @@ void ReadRecords(const TDataLogSetup& setup, int keys, CDatBytes& bytes, const s
   if (total == 0) return;
   const size_t before = into.Count();
   const size_t perChunk = std::max<size_t>(1, kChunkBytes / recordSize);
-  std::vector<uint8_t> buf;
   // All the memory the records take, before the first is decoded: a file too
   // big for the memory left gives a message naming it, and the list stays as
   // it was. (Beyond the machine's memory and swap, the allocations could
   // succeed on credit and the kernel would end the process later.)
-  if (static_cast<double>(total) * static_cast<double>(TLogRecordList::RecordBytes(keys)) >
-      MachineMemory())
-    ThrowNoMemory(name, total, keys);
+  const double need =
+      static_cast<double>(total) * static_cast<double>(TLogRecordList::RecordBytes(keys));
+  if (need > kAlwaysFitsBytes && need > MachineMemory()) ThrowNoMemory(name, total, keys);
+  // One chunk's room per thread, kept from file to file: a folder of day
+  // files would otherwise allocate and clear it for each.
+  static thread_local std::unique_ptr<uint8_t[]> scratch;
   try {
     into.SetKeyCount(keys);
     into.Reserve(total);
-    if (bytes.Copies()) buf.resize(perChunk * recordSize);
+    if (bytes.Copies() && !scratch) scratch.reset(new uint8_t[kChunkBytes]);
   } catch (const std::bad_alloc&) {
     ThrowNoMemory(name, total, keys);
   } catch (const std::length_error&) {
@@ -177,7 +186,7 @@ void ReadRecords(const TDataLogSetup& setup, int keys, CDatBytes& bytes, const s
     const size_t want = std::min(perChunk, total - done) * recordSize;
     std::span<const uint8_t> chunk;
     try {
-      chunk = bytes.Next(buf.data(), want);
+      chunk = bytes.Next(scratch.get(), want);
     } catch (...) {
       into.Truncate(before);  // all of the file or nothing
       throw;

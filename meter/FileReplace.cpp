@@ -113,7 +113,9 @@ void RemoveStaleTempsIn(const std::string& folder) {
   RemoveStale(folder.empty() || folder.back() == '/' ? folder : folder + "/", "");
 }
 
-bool CommitTemp(const std::string& temp, const std::string& target, bool noReplace) {
+namespace {
+
+bool FlushAndRename(const std::string& temp, const std::string& target, bool noReplace) {
   bool ok = SyncPath(temp, O_RDONLY);
   if (ok) {
     ok = noReplace
@@ -124,11 +126,24 @@ bool CommitTemp(const std::string& temp, const std::string& target, bool noRepla
     const int err = errno;
     ::unlink(temp.c_str());
     errno = err;  // the reason stays the rename's (or the flush's)
-    return false;
   }
-  const std::string folder = FolderOf(target);
-  SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  return ok;
+}
+
+}  // namespace
+
+bool CommitTemp(const std::string& temp, const std::string& target, bool noReplace) {
+  if (!FlushAndRename(temp, target, noReplace)) return false;
+  SyncFolder(FolderOf(target));
   return true;
+}
+
+bool CommitTempNoFolderSync(const std::string& temp, const std::string& target) {
+  return FlushAndRename(temp, target, false);
+}
+
+bool SyncFolder(const std::string& folder) {
+  return SyncPath(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
 }
 
 bool CopyFileReplacing(const std::string& source, const std::string& target, bool noReplace) {

@@ -19,6 +19,13 @@ void RemoveStaleTempsIn(const std::string& folder);
 // target is not replaced and the call fails. On failure temp is removed.
 bool CommitTemp(const std::string& temp, const std::string& target, bool noReplace = false);
 
+// CommitTemp without flushing target's folder, for a writer that puts many
+// files into one folder and flushes it once with SyncFolder when done: each
+// file is whole, old or new, at once; its name is on disk after the flush.
+bool CommitTempNoFolderSync(const std::string& temp, const std::string& target);
+// Flushes a folder's entries (renames, removals) to disk.
+bool SyncFolder(const std::string& folder);
+
 // Copies source into a temporary file beside target and commits it.
 bool CopyFileReplacing(const std::string& source, const std::string& target, bool noReplace);
 

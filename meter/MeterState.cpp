@@ -43,6 +43,12 @@ void TLogRecordList::Reserve(size_t more) {
 }
 
 double* TLogRecordList::Add(const TSystemTime& stamp) {
+  double* values = AddUnfilled(stamp);
+  std::fill(values, values + keys_, 0.0);
+  return values;
+}
+
+double* TLogRecordList::AddUnfilled(const TSystemTime& stamp) {
   if (blocks_.empty() || used_ == PerBlock()) {
     if (!blocks_.empty()) ++block_;
     if (block_ == blocks_.size()) blocks_.emplace_back(new double[kBlockSlots]);
@@ -52,10 +58,8 @@ double* TLogRecordList::Add(const TSystemTime& stamp) {
       blocks_[block_].get() + used_ * static_cast<size_t>(TLogRecord::kStampSlots + keys_);
   ++used_;
   std::memcpy(start, &stamp, sizeof stamp);
-  double* values = start + TLogRecord::kStampSlots;
-  std::fill(values, values + keys_, 0.0);
   items_.push_back(start);
-  return values;
+  return start + TLogRecord::kStampSlots;
 }
 
 void TLogRecordList::Truncate(size_t count) {

@@ -88,6 +88,8 @@ class TLogRecordList {
   // A new record at the end with stamp and every value 0.0; returns its
   // KeyCount() values for the caller to fill.
   double* Add(const TSystemTime& stamp);
+  // Add for a caller that writes all KeyCount() values itself.
+  double* AddUnfilled(const TSystemTime& stamp);
   // Drops the records from position count on. Their storage stays with the
   // list until Clear.
   void Truncate(size_t count);

@@ -142,7 +142,8 @@ bool CGroupFetcher::FetchOne(const std::string& remoteName, const std::string& l
     error = e.what();
   }
   if (!failed) {
-    if (CommitTemp(temp, local)) {
+    if (CommitTempNoFolderSync(temp, local)) {
+      folderChanged_ = true;
       const std::string partial = PartialName(local);
       if (!partial.empty())
         ::unlink(partial.c_str());  // the whole file replaces an earlier cut one
@@ -155,8 +156,11 @@ bool CGroupFetcher::FetchOne(const std::string& remoteName, const std::string& l
   const std::string partial = PartialName(local);
   // Bytes of a fetch the operator cut are dropped; those of a failed one are
   // kept where no load reads them as a log.
-  if (stopped || partial.empty() || FileSize(temp) == 0 || !CommitTemp(temp, partial))
+  if (stopped || partial.empty() || FileSize(temp) == 0 || !CommitTempNoFolderSync(temp, partial)) {
     ::unlink(temp.c_str());
+  } else {
+    folderChanged_ = true;
+  }
   return false;
 }
 
@@ -185,6 +189,16 @@ bool CGroupFetcher::FetchWithRetry(const std::string& remote, const std::string&
 TGroupFetchResult CGroupFetcher::FetchGroup(int group, const std::string& localFolder,
                                             const TGroupFetchEvents& events, TFetchMode mode) {
   TGroupFetchResult result;
+  // The files land without flushing the folder after each: it is flushed
+  // once, however the group ends.
+  struct FolderSync {
+    bool& changed;
+    const std::string& folder;
+    ~FolderSync() {
+      if (changed) SyncFolder(folder);
+      changed = false;
+    }
+  } folderSync{folderChanged_, localFolder};
   const std::string remote = RemoteFolder(group);
   const TRemoteListing listing = ListGroup(remote, events);
   if (!listing.Ok) {

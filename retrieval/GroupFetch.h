@@ -100,4 +100,5 @@ class CGroupFetcher {
 
   TFtpClient& ftp_;
   int pauseMs_;
+  bool folderChanged_ = false;  // a file landed since the local folder was last flushed
 };

@@ -170,6 +170,21 @@ TEST_F(DatFile, MemoryFollowsTheKeyCount) {
   EXPECT_EQ(LogRecords[n].Value(1), -2147483648.0);
   EXPECT_EQ(LogRecords[n].Value(2), -2147483648.0);
   EXPECT_EQ(LogRecords[n].Stamp().wDay, 2);
+
+  // A narrower file after it has the values it lacks at 0.0, whatever the
+  // list's kept storage held there before.
+  const std::string three = dir.Path() + "/three.dat";
+  LogRecords.Clear();
+  CZELMeterObj::ReadDataLogFile(5, three);
+  CZELMeterObj::ReadDataLogFile(5, three);
+  LogRecords.Clear();
+  CZELMeterObj::ReadDataLogFile(5, three);
+  CZELMeterObj::ReadDataLogFile(
+      4, WriteFile(dir.Path() + "/narrow.dat", Record({7}, {26, 1, 3, 0, 0, 0})));
+  ASSERT_EQ(LogRecords.Count(), 2u);
+  EXPECT_EQ(LogRecords[1].Value(0), 0.007);
+  EXPECT_EQ(LogRecords[1].Value(1), 0.0);
+  EXPECT_EQ(LogRecords[1].Value(2), 0.0);
 }
 
 TEST_F(DatFile, BytesInMemoryReadAsAFileWould) {

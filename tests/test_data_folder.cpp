@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "meter/DataFolder.h"
+#include "meter/FileReplace.h"
 #include "tests/support/Process.h"
 
 namespace fs = std::filesystem;
@@ -46,4 +49,22 @@ TEST(DataFolder, ForceFoldersMakesEachLevel) {
   EXPECT_TRUE(ForceFolders(deep));  // existing folders are no error
   std::ofstream(dir.Path() + "/file") << "x";
   EXPECT_FALSE(ForceFolders(dir.Path() + "/file/sub"));
+}
+
+TEST(DataFolder, CommitWithoutFolderSyncReplacesWholeFiles) {
+  TempDir dir;
+  const std::string target = dir.Path() + "/a.dat";
+  std::ofstream(target) << "old";
+  const std::string temp = CreateTempBeside(target);
+  std::ofstream(temp) << "new";
+  ASSERT_TRUE(CommitTempNoFolderSync(temp, target));
+  std::ifstream in(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+  EXPECT_FALSE(fs::exists(temp));
+  // A rename that fails takes the temporary file with it.
+  const std::string lost = CreateTempBeside(target);
+  EXPECT_FALSE(CommitTempNoFolderSync(lost, dir.Path() + "/no/such/folder/a.dat"));
+  EXPECT_FALSE(fs::exists(lost));
+  EXPECT_TRUE(SyncFolder(dir.Path() + "/"));
+  EXPECT_FALSE(SyncFolder(dir.Path() + "/missing/"));
 }

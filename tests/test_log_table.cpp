@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -166,4 +167,26 @@ TEST(LogTable, FindFilesRecursesInNameOrder) {
   int calls = 0;
   FindFiles(g, ".dat", files, [&calls] { return ++calls > 2; });
   EXPECT_LT(files.size(), 3u);
+}
+
+TEST(LogTable, PacedPumpAsksOncePerInterval) {
+  int calls = 0;
+  bool closing = false;
+  const auto count = [&] {
+    ++calls;
+    return closing;
+  };
+  PumpHook hourly = PacedPump(count, std::chrono::hours(1));
+  for (int i = 0; i < 100; ++i) EXPECT_FALSE(hourly());
+  EXPECT_EQ(calls, 1);  // the first call asks, the others fall within the hour
+  PumpHook always = PacedPump(count, std::chrono::steady_clock::duration::zero());
+  calls = 0;
+  EXPECT_FALSE(always());
+  EXPECT_FALSE(always());
+  closing = true;
+  EXPECT_TRUE(always());
+  closing = false;
+  EXPECT_TRUE(always());  // closing is final: not asked again
+  EXPECT_EQ(calls, 3);
+  EXPECT_FALSE(PacedPump({}, std::chrono::hours(1)));
 }

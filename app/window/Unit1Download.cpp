@@ -10,6 +10,7 @@
 #include <QTableView>
 #include <QTreeWidget>
 #include <chrono>
+#include <optional>
 
 #include "app/DeviceLock.h"
 #include "app/LogDownload.h"
@@ -29,6 +30,8 @@ double NowSeconds() {
 class TWindowDownloadView : public CDownloadSink {
  public:
   explicit TWindowDownloadView(TForm1& f) : f_(f) {}
+  // A download stopped between files shows the rows it read.
+  ~TWindowDownloadView() override { ShowRows(); }
   void ShowStatus(int panel, const std::string& text) override {
     f_.SetStatusText(panel, QString::fromStdString(text));
   }
@@ -52,6 +55,8 @@ class TWindowDownloadView : public CDownloadSink {
     // The operator may click elsewhere while the group downloads: its file
     // nodes still go under it.
     downloading_ = isGroup ? f_.tv1->indexOfTopLevelItem(sel) : -1;
+    pendingRows_.reset();
+    nextRows_ = {};
     if (!isGroup) return false;
     f_.SetLogsLabel(QStringLiteral("Logs Number of ") + node->text(0) + QStringLiteral(":"));
     f_.edtLogsNumber->setText(QStringLiteral("0"));
@@ -65,14 +70,20 @@ class TWindowDownloadView : public CDownloadSink {
   }
   void FileStarted(int32_t expectedSize) override { f_.FExpectedSize = expectedSize; }
   void RecordsChanged(size_t count) override {
-    f_.SetLogRowCount(count);
-    f_.lv1->viewport()->update();
+    // Drawing a screenful of cells takes longer than a day file takes to
+    // arrive: the table follows ten times a second, and at the group's end.
+    pendingRows_ = count;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextRows_) return;
+    nextRows_ = now + std::chrono::milliseconds(100);
+    ShowRows();
   }
   void FileNodeAdded(const std::string& text) override {
     if (QTreeWidgetItem* group = f_.tv1->topLevelItem(downloading_))
       group->addChild(new QTreeWidgetItem(QStringList{QString::fromStdString(text)}));
   }
   void GroupEnded(int, size_t records, bool timesValid) override {
+    ShowRows();
     if (timesValid) f_.SetTimeRangeFromRecords();
     f_.edtLogsNumber->setText(QString::number(records));
   }
@@ -83,8 +94,17 @@ class TWindowDownloadView : public CDownloadSink {
   }
 
  private:
+  void ShowRows() {
+    if (!pendingRows_) return;
+    f_.SetLogRowCount(*pendingRows_);
+    f_.lv1->viewport()->update();
+    pendingRows_.reset();
+  }
+
   TForm1& f_;
-  int downloading_ = -1;  // by position: a reconnect may rebuild the tree meanwhile
+  int downloading_ = -1;               // by position: a reconnect may rebuild the tree meanwhile
+  std::optional<size_t> pendingRows_;  // records not yet shown in the table
+  std::chrono::steady_clock::time_point nextRows_{};
 };
 
 }  // namespace
