@@ -139,6 +139,24 @@ class CXmlOut {
   size_t used_ = 0;
 };
 
+// A meter's values are mostly hundredths, whose shortest exact form is the
+// digits of that number of hundredths: written here without the search of
+// to_chars, to the same text. nullptr for any other value (-0 included).
+char* AppendHundredths(char* p, double v) {
+  if (!(std::fabs(v) < 10000) || v == 0) return nullptr;
+  const long long k = std::llround(v * 100);
+  if (static_cast<double>(k) / 100 != v) return nullptr;
+  if (k < 0) *p++ = '-';
+  const auto u = static_cast<unsigned long long>(k < 0 ? -k : k);
+  p = std::to_chars(p, p + 8, u / 100).ptr;
+  if (const auto f = static_cast<unsigned>(u % 100); f != 0) {
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + f / 10);
+    if (f % 10 != 0) *p++ = static_cast<char>('0' + f % 10);
+  }
+  return p;
+}
+
 char* Copy(char* to, std::string_view text) {
   std::memcpy(to, text.data(), text.size());
   return to + text.size();
@@ -188,7 +206,9 @@ struct CSheetXmlWriter::Cells {
       p = Copy(p, style);
       if (kind == kNumber) {
         p = Copy(p, "><v>");
-        p = std::to_chars(p, p + 32, Take<double>(tape, at)).ptr;
+        const auto v = Take<double>(tape, at);
+        char* end = AppendHundredths(p, v);
+        p = end != nullptr ? end : std::to_chars(p, p + 32, v).ptr;
         out.Wrote(Copy(p, "</v></c>"));
         continue;
       }
