@@ -2,8 +2,9 @@
 // Inside the .xlsx writer (app/Xlsx.h): a worksheet part (its SpreadsheetML
 // XML) written straight from typed cells: numbers in their shortest exact
 // form, text as inline strings. The sheet's size is known before its first
-// row, so the part is written in one pass, raw-deflated on every core as the
-// rows come, ready to go into the package as it is.
+// row, so the part is written in one pass as the rows come, ready to go into
+// the package as it is. The caller's thread only records the cells; worker
+// threads turn runs of rows into XML and raw-deflate them, in order.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -37,15 +38,16 @@ class CSheetXmlWriter final : public CXlsxSheet {
   const TDeflated& Deflated() const { return deflated_; }
 
  private:
-  void Cell(int column, TCellStyle style);
+  struct Cells;
+  void Cell(char kind, int column, TCellStyle style);
+  void Raw(std::string_view xml);
   void Flush();
 
-  TStyleIndex styles_;
+  std::shared_ptr<const Cells> cells_;  // what the workers format with
   std::unique_ptr<CParallelDeflate> deflate_;
   TDeflated deflated_;
-  std::string buf_;
-  std::string rowText_;                  // the current row's number
-  std::vector<std::string> cellStarts_;  // "<c r=\"" and the column's letters
+  std::string tape_;  // the cells recorded since the last flush
+  long tapeRow_ = 1;  // the number of the tape's first row
   long row_ = 0;
   bool ok_ = true;
 };

@@ -100,3 +100,39 @@ TEST(ParallelDeflate, PiecesJoinIntoOneStreamOfTheSameBytes) {
   }
   std::fclose(full);
 }
+
+TEST(ParallelDeflate, PiecesMadeOnTheWorkersGoOutInTheOrderAdded) {
+  TempDir dir;
+  // Made pieces between given ones, each the start of the same noise: they
+  // compress only with the input before them as their dictionary.
+  std::mt19937 rng(5);
+  std::string noise(20000, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  std::string whole;
+  const std::string path = dir.Path() + "/made";
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  TDeflated d;
+  {
+    CParallelDeflate deflate(out, 1, 3);
+    for (int i = 0; i < 12; ++i) {
+      const std::string piece = noise.substr(0, noise.size() - static_cast<size_t>(i) * 1000);
+      whole += piece;
+      ASSERT_TRUE(deflate.Add([piece](std::string& in) { in = piece; }));
+      if (i % 3 == 0) {
+        whole += "given";
+        ASSERT_TRUE(deflate.Add(std::string("given")));
+      }
+    }
+    ASSERT_TRUE(deflate.Add([](std::string&) {}));  // an empty one
+    ASSERT_TRUE(deflate.Finish(d));
+  }
+  ASSERT_EQ(std::fclose(out), 0);
+  const std::string raw = ReadAll(path);
+  EXPECT_EQ(d.Size, whole.size());
+  EXPECT_EQ(d.Crc, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(whole.data()),
+                                               static_cast<uInt>(whole.size()))));
+  EXPECT_EQ(d.CompressedSize, raw.size());
+  EXPECT_LT(raw.size(), whole.size() / 4) << "made pieces must use what came before them";
+  EXPECT_TRUE(Inflate(raw) == whole);
+}
