@@ -269,14 +269,16 @@ TDownloadResult CLogDownload::Run(bool onlyNew, bool workbook) {
   sink_.ShowStatus(1, result.FinalText);
   std::string failures;
   if (result.Failed != 0)
-    failures +=
-        "\n" + std::to_string(result.Failed) +
-        (result.Failed == 1 ? " file could not be fetched." : " files could not be fetched.");
+    failures.append("\n")
+        .append(std::to_string(result.Failed))
+        .append(result.Failed == 1 ? " file could not be fetched."
+                                   : " files could not be fetched.");
   if (result.ListFailed != 0)
-    failures +=
-        "\n" + std::to_string(result.ListFailed) +
-        (result.ListFailed == 1 ? " group could not be listed; its earlier files were kept."
-                                : " groups could not be listed; their earlier files were kept.");
+    failures.append("\n")
+        .append(std::to_string(result.ListFailed))
+        .append(result.ListFailed == 1
+                    ? " group could not be listed; its earlier files were kept."
+                    : " groups could not be listed; their earlier files were kept.");
   if (result.SetupFailed)
     failures +=
         "\nThe meter's data log setup could not be read: the files were read with the setup kept "
