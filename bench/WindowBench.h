@@ -4,9 +4,26 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "meter/MeterState.h"
+#include "tests/support/Process.h"
+
+// Where a window bench runs: offscreen unless told otherwise, with a data
+// folder of its own, removed at the end. Made before the application.
+class CBenchDataFolder {
+ public:
+  CBenchDataFolder() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("KRVO_DATA_DIR", dir_.Path().c_str(), 1);
+  }
+  const std::string& Path() const { return dir_.Path(); }
+
+ private:
+  TempDir dir_;
+};
 
 // The median time, in milliseconds, of frames calls of frame(i).
 template <typename F>

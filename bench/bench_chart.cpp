@@ -41,9 +41,7 @@ double FrameMs(TChartWindow& w, const std::function<void(int)>& change) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  TempDir data;
-  setenv("KRVO_DATA_DIR", data.Path().c_str(), 1);
+  CBenchDataFolder data;
   KrvoApplication app(argc, argv);
   TForm1 form;
   LogFirstKeysInGroup0(kKeys);

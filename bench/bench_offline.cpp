@@ -18,6 +18,7 @@
 #include "app/window/KrvoApplication.h"
 #include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
+#include "bench/WindowBench.h"
 #include "meter/DataFolder.h"
 #include "meter/ZelDef.h"
 #include "tests/support/Process.h"
@@ -90,9 +91,7 @@ size_t WriteFolder(std::string& dataLog) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  TempDir data;
-  setenv("KRVO_DATA_DIR", data.Path().c_str(), 1);
+  CBenchDataFolder data;
   KrvoApplication app(argc, argv);
   std::string dataLog;
   const size_t bytes = WriteFolder(dataLog);

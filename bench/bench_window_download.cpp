@@ -17,6 +17,7 @@
 #include "app/window/KrvoApplication.h"
 #include "app/window/MessageBoxes.h"
 #include "app/window/Unit1.h"
+#include "bench/WindowBench.h"
 #include "meter/DataFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
@@ -32,9 +33,7 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  TempDir data;
-  setenv("KRVO_DATA_DIR", data.Path().c_str(), 1);
+  CBenchDataFolder data;
   // One record every 120 s: 720 a day, 100 days.
   std::vector<std::string> args = {"--data-root", data.Path() + "/sim", "--records",
                                    "72000",       "--log-start",        "2026-01-01"};

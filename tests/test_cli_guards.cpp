@@ -18,31 +18,12 @@
 
 #include "app/DeviceLock.h"
 #include "tests/support/Background.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/Workbook.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-ProcessResult Krvo(std::vector<std::string> args, std::vector<std::string> env = {}) {
-  args.insert(args.begin(), KrvoPath());
-  env.insert(env.end(), {"LC_ALL=C", "KRVO_DEBUG=0"});
-  return RunProcess(args, env);
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char* kDigits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
-}  // namespace
 
 // ---- Readers and writers take the device's lock first ----
 

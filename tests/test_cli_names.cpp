@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 
+#include "tests/support/CliRun.h"
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 #include "tests/support/Workbook.h"
@@ -18,22 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-ProcessResult Krvo(std::vector<std::string> args, std::vector<std::string> env = {}) {
-  args.insert(args.begin(), KrvoPath());
-  env.insert(env.end(), {"LC_ALL=C", "KRVO_DEBUG=0"});
-  return RunProcess(args, env);
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char* kDigits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
 
 // The text cells of a workbook's names sheet as a spreadsheet reads them
 // (openpyxl, and the format's _xHHHH_ escapes decoded), cell -> UTF-8 in hex.
